@@ -1,0 +1,15 @@
+// TAP operations over the driver's shift entry point, and chain discovery.
+#pragma once
+
+#include <cstdint>
+
+#include "vokusb.h"
+
+int32_t bscan_reset(int32_t count);
+int32_t bscan_inst(uint8_t instruction, const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t last);
+int32_t bscan_dr(const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t last);
+uint8_t swap_byte(uint8_t b);
+
+int32_t bscan_scan_chain();
+int32_t bscan_device_autoditect(uint32_t idcode);
+void bscan_select(int32_t target);

@@ -1,0 +1,15 @@
+// Spartan-II configuration sequences over JTAG and the user channel.
+#pragma once
+
+#include <cstdint>
+
+uint32_t get_dword(const uint8_t *p);
+uint32_t swap_dword(uint32_t w);
+
+uint32_t spa2_read_deviceid();
+uint32_t spa2_read_status();
+int32_t spa2_shutdown();
+int32_t spa2_enter_config();
+int32_t spa2_write_config(const uint8_t *data, uint32_t count, int32_t last);
+int32_t spa2_select_user(uint8_t type);
+int32_t spa2_xfer_user(const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t last);

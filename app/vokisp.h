@@ -1,0 +1,17 @@
+// Front end of vokusb: options, response files, driver loader, JTAG strategy.
+#pragma once
+
+#include <cstdint>
+
+int get_str_cmd(const char *const *table, const char *word);
+int analyze_option(char *word, char *next);
+void file_option(const char *name);
+
+int32_t dll_setup(const char *name, int32_t mode);
+int32_t get_dll_func(void **slot, const char *name);
+void dll_end();
+
+uint32_t jtag_start(uint32_t idcode);
+uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last);
+uint32_t jtag_status();
+int32_t jtag_shutdown();

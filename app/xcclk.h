@@ -1,0 +1,7 @@
+// Slave-serial configuration strategy.
+#pragma once
+
+#include <cstdint>
+
+uint32_t xcclk_start(uint32_t idcode);
+uint32_t xcclk_write(const uint8_t *data, uint32_t count, int32_t last);
