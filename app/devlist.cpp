@@ -40,7 +40,33 @@ uint32_t get_bit(const uint8_t *stream, int32_t start, int32_t count)
     return value;
 }
 
-int32_t build_device_chain(chain_entry *, int32_t, const uint8_t *, int32_t, const uint8_t *, int32_t)
+int32_t build_device_chain(chain_entry *chain, int32_t capacity, const uint8_t *ir_stream,
+                           int32_t ir_bits, const uint8_t *id_stream, int32_t id_bits)
 {
-    return -1; // not built yet
+    int32_t ir_pos = 0;
+    int32_t id_pos = 0;
+    int32_t filled = 0;
+    while (ir_pos < ir_bits && id_pos + 32 <= id_bits && filled < capacity) {
+        const uint32_t idcode = get_bit(id_stream, id_pos, 32);
+        chain_entry &entry = chain[filled];
+        entry = chain_entry{nullptr, 0, 0};
+        for (const device_row *row = device_list; row->name != nullptr; ++row) {
+            if (row->idcode != (idcode & 0x0FFFFFFFu))
+                continue;
+            // A register that would reach past the measured IR bits cannot be this row.
+            if (row->ir_len > ir_bits - ir_pos)
+                continue;
+            // Every instruction capture ends in 01 at its TDO end.
+            if ((get_bit(ir_stream, ir_pos, row->ir_len) & 0x3u) != 0x1u)
+                continue;
+            entry = chain_entry{row->name, idcode, row->ir_len};
+            break;
+        }
+        if (entry.name == nullptr)
+            return -1;
+        ir_pos += entry.ir_len;
+        id_pos += 32;
+        ++filled;
+    }
+    return filled;
 }
