@@ -7,9 +7,20 @@ int get_str_cmd(const char *const *table, const char *word);
 int analyze_option(char *word, char *next);
 void file_option(const char *name);
 
+// Default settings, then the command line, the -f response file and
+// "vokisp.rsp", then the ".bit" completion of the file name.
+void set_defaults();
+void read_settings(int argc, char **argv);
+
+// Set when a name did not fit its buffer; the run then ends before loading a driver.
+extern int32_t option_name_error;
+
 int32_t dll_setup(const char *name, int32_t mode);
 int32_t get_dll_func(void **slot, const char *name);
 void dll_end();
+
+// The whole run of the program; returns the process exit status.
+int vokusb_main(int argc, char **argv);
 
 uint32_t jtag_start(uint32_t idcode);
 uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last);

@@ -33,6 +33,11 @@ extern int32_t bscan_tdo_chips; // target index from the TDO end, -1 = automatic
 extern char dll_name[NAME_SIZE];
 extern char filename[NAME_SIZE];
 extern char rsp_name[NAME_SIZE];
+// The same names as the user typed them, before lower-casing: files and
+// libraries are opened under these first, then under the lower-case names.
+extern char dll_name_typed[NAME_SIZE];
+extern char filename_typed[NAME_SIZE];
+extern char rsp_name_typed[NAME_SIZE];
 
 // Display names of the modes, indexed by mode number.
 extern const char *const md_str[];
