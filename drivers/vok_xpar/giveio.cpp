@@ -1,0 +1,43 @@
+// Port-access service carried onto Linux: the access that the Windows driver got from
+// the giveio kernel driver comes here from the port seam (bench, ppdev or ioperm).
+#include "giveio.h"
+
+#include "port.h"
+#include "xpar.h"
+
+extern "C" {
+
+// Names of the Windows device, driver image and service; kept as exported data.
+const char giveio_dname[] = "\\\\.\\giveio";
+const char giveio_fname[] = "giveio.sys";
+const char giveio_sname[] = "giveio";
+
+}
+
+namespace {
+
+int32_t level_of(vokhw::PortKind kind) {
+    switch (kind) {
+    case vokhw::PortKind::bench:
+        return GIVEIO_BENCH;
+    case vokhw::PortKind::ppdev:
+        return GIVEIO_PPDEV;
+    case vokhw::PortKind::ioperm:
+        return GIVEIO_IOPERM;
+    case vokhw::PortKind::none:
+        break;
+    }
+    return GIVEIO_NONE;
+}
+
+} // namespace
+
+int32_t giveio_start(void) { return level_of(vokhw::port_acquire(xpar::port_base)); }
+
+int32_t VOK_CALL giveio_stop(int32_t level) {
+    // Only what the level says was obtained is given back; a level that names no
+    // access held now has nothing left to undo.
+    if (level == GIVEIO_NONE || level_of(vokhw::port_kind()) != level)
+        return 0;
+    return vokhw::port_release() ? 0 : level;
+}
