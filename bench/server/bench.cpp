@@ -1,0 +1,211 @@
+#include "bench.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace bench {
+namespace {
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Splits "key rest of line" at the first blank.
+BenchOption split_option(std::string_view line) {
+    line = trim(line);
+    size_t sp = line.find_first_of(" \t");
+    if (sp == std::string_view::npos) return {std::string(line), ""};
+    return {std::string(line.substr(0, sp)), std::string(trim(line.substr(sp)))};
+}
+
+std::string hex4(unsigned v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04X", v & 0xFFFFu);
+    return buf;
+}
+
+} // namespace
+
+std::vector<BenchOption> read_bench_file(const std::string &path) {
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error("cannot read bench file " + path);
+    std::vector<BenchOption> out;
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n) {
+        std::string_view v = line;
+        if (size_t hash = v.find('#'); hash != std::string_view::npos) v = v.substr(0, hash);
+        v = trim(v);
+        if (v.empty()) continue;
+        BenchOption o = split_option(v);
+        if (o.value.empty())
+            throw std::runtime_error(path + ":" + std::to_string(n) + ": \"" + o.key + "\" needs a value");
+        out.push_back(std::move(o));
+    }
+    return out;
+}
+
+uint16_t parse_port_base(std::string_view text) {
+    std::string_view t = text;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t.remove_prefix(2);
+    if (t.empty() || t.size() > 4) throw std::invalid_argument("bad port base \"" + std::string(text) + "\"");
+    unsigned v = 0;
+    for (char c : t) {
+        int d;
+        if (c >= '0' && c <= '9') d = c - '0';
+        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+        else throw std::invalid_argument("bad port base \"" + std::string(text) + "\"");
+        v = v * 16 + static_cast<unsigned>(d);
+    }
+    if (v == 0) throw std::invalid_argument("port base 0 is not a port");
+    return static_cast<uint16_t>(v);
+}
+
+Bench::Bench()
+    : target_(std::make_unique<Target>()), lines_(*target_), last_wall_(std::chrono::steady_clock::now()) {}
+
+Bench::~Bench() = default;
+
+std::string Bench::set_port(std::string_view spec) {
+    size_t colon = spec.find(':');
+    if (colon == std::string_view::npos)
+        throw std::invalid_argument("port wants BASE:CABLE, e.g. 0x378:xilinx");
+    uint16_t base = parse_port_base(spec.substr(0, colon));
+    std::string_view cable = spec.substr(colon + 1);
+    auto c = make_cable(cable, lines_);
+    auto it = ports_.find(base);
+    if (it == ports_.end())
+        ports_[base] = std::make_unique<Port>(base, lines_, std::move(c));
+    else
+        it->second->set_cable(std::move(c));
+    return "port " + hex4(base) + ": " + std::string(cable);
+}
+
+std::string Bench::apply(const BenchOption &o) {
+    if (o.key == "chain") {
+        target_->set_chain(parse_chain(o.value));
+        return "";
+    }
+    if (o.key == "power") {
+        if (o.value != "on" && o.value != "off") throw std::invalid_argument("power wants on or off");
+        target_->set_power(o.value == "on");
+        return "";
+    }
+    if (o.key == "port") {
+        set_port(o.value);
+        return "";
+    }
+    if (o.key == "usb") return "usb " + o.value + ": not available (this bench has no EZ-USB boards)";
+    throw std::invalid_argument("unknown bench option \"" + o.key + "\"");
+}
+
+Port *Bench::port(uint16_t base) {
+    auto it = ports_.find(base);
+    return it == ports_.end() ? nullptr : it->second.get();
+}
+
+bool Bench::claim(uint16_t base, const void *client) {
+    Port *p = port(base);
+    if (!p) return false;
+    auto it = holders_.find(base);
+    if (it != holders_.end() && it->second != client) return false;
+    holders_[base] = client;
+    p->claim();
+    return true;
+}
+
+void Bench::release(uint16_t base, const void *client) {
+    auto it = holders_.find(base);
+    if (it != holders_.end() && it->second == client) holders_.erase(it);
+}
+
+void Bench::release_all(const void *client) {
+    for (auto it = holders_.begin(); it != holders_.end();)
+        it = it->second == client ? holders_.erase(it) : std::next(it);
+}
+
+void Bench::catch_up_wall_clock() {
+    auto now = std::chrono::steady_clock::now();
+    auto gap = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_wall_).count();
+    last_wall_ = now;
+    if (gap > 0) target_->elapse_ns(static_cast<uint64_t>(gap));
+}
+
+std::string Bench::status_text() const {
+    std::string s = target_->status_text();
+    if (!s.empty() && s.back() != '\n') s += '\n';
+    if (ports_.empty()) s += "ports: none\n";
+    for (auto &[base, p] : ports_)
+        s += "port " + hex4(base) + ": cable " + p->cable_name() + ", reads " + std::to_string(p->reads()) +
+             ", writes " + std::to_string(p->writes()) + "\n";
+    return s;
+}
+
+std::string Bench::status_json() const {
+    std::string s = "{\"target\":" + target_->status_json() + ",\"ports\":[";
+    bool first = true;
+    for (auto &[base, p] : ports_) {
+        if (!first) s += ",";
+        first = false;
+        s += "{\"base\":\"0x" + hex4(base) + "\",\"cable\":\"" + p->cable_name() +
+             "\",\"reads\":" + std::to_string(p->reads()) + ",\"writes\":" + std::to_string(p->writes()) + "}";
+    }
+    s += "],\"usb\":[]}\n";
+    return s;
+}
+
+std::string Bench::request(std::string_view text, bool &ok) {
+    ok = true;
+    BenchOption o = split_option(text);
+    try {
+        if (o.key == "status") {
+            if (o.value.empty()) return status_text();
+            if (o.value == "--json") return status_json();
+            throw std::invalid_argument("status takes only --json");
+        }
+        if (o.key == "power" || o.key == "chain") {
+            catch_up_wall_clock();
+            apply(o);
+            if (o.key == "power") return std::string("power ") + (target_->powered() ? "on" : "off") + "\n";
+            return "chain of " + std::to_string(target_->size()) + " devices\n";
+        }
+        if (o.key == "port") return set_port(o.value) + "\n";
+        if (o.key == "usb") {
+            ok = false;
+            return "usb " + o.value + ": not available\n";
+        }
+        if (o.key == "trace") {
+            // "trace BASE on|off" records accesses; "trace BASE" lists them.
+            BenchOption t = split_option(o.value);
+            Port *p = port(parse_port_base(t.key));
+            if (!p) throw std::invalid_argument("no port at " + t.key);
+            if (t.value == "on" || t.value == "off") {
+                p->trace(t.value == "on");
+                return "trace " + hex4(p->base()) + " " + t.value + "\n";
+            }
+            if (!t.value.empty()) throw std::invalid_argument("trace BASE [on|off]");
+            std::string s;
+            for (auto &a : p->accesses()) {
+                char line[32];
+                std::snprintf(line, sizeof line, "%c %04X %02X\n", a.op, a.addr, a.value);
+                s += line;
+            }
+            return s;
+        }
+        if (o.key == "counts" && o.value == "reset") {
+            for (auto &[b, p] : ports_) p->reset_counts();
+            return "counts reset\n";
+        }
+        throw std::invalid_argument("unknown request \"" + std::string(trim(text)) + "\"");
+    } catch (const std::exception &e) {
+        ok = false;
+        return std::string("error: ") + e.what() + "\n";
+    }
+}
+
+} // namespace bench

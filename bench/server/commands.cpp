@@ -1,0 +1,267 @@
+#include "commands.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "bench.h"
+#include "bench_protocol.h"
+#include "server.h"
+
+namespace bench {
+namespace {
+
+int signal_pipe[2] = {-1, -1};
+
+void on_signal(int) {
+    int saved = errno;
+    char b = 1;
+    [[maybe_unused]] ssize_t n = ::write(signal_pipe[1], &b, 1);
+    errno = saved;
+}
+
+void open_signal_pipe() {
+    if (signal_pipe[0] >= 0) return;
+    if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) < 0) throw std::runtime_error("pipe failed");
+}
+
+void catch_signal(int sig) {
+    struct sigaction sa{};
+    sa.sa_handler = on_signal;
+    sa.sa_flags = SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(sig, &sa, nullptr);
+}
+
+void drain_signal_pipe() {
+    char buf[64];
+    while (::read(signal_pipe[0], buf, sizeof buf) > 0) {
+    }
+}
+
+// Removes the socket file, and its private folder when it made one.
+struct SocketFile {
+    std::string path;
+    bool private_dir = false;
+    ~SocketFile() {
+        if (path.empty()) return;
+        ::unlink(path.c_str());
+        if (private_dir) ::rmdir(path.substr(0, path.rfind('/')).c_str());
+    }
+};
+
+const char USAGE[] =
+    "usage: vokbench serve [--socket PATH] [BENCH OPTIONS]\n"
+    "       vokbench run [BENCH OPTIONS] -- COMMAND [ARG...]\n"
+    "       vokbench ctl [--socket PATH] REQUEST\n"
+    "BENCH OPTIONS: --chain DEVICES  --power on|off  --port BASE:CABLE  --usb N:BOARD  --config FILE\n"
+    "CABLE: xilinx | altera | none, or xilinx-ss | altera-ss with the leads on the slave-serial pins\n"
+    "REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD, usb N unplug|plug,\n"
+    "         status [--json], trace BASE [on|off], counts reset\n";
+
+// Reads the bench options of argv[first..]; stops at "--" (index returned) or at the end.
+// socket receives --socket when wanted is not null.
+int parse_bench_args(int argc, char **argv, int first, Bench &bench, std::string *socket) {
+    int i = first;
+    for (; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--") return i;
+        if (a.rfind("--", 0) != 0) throw std::invalid_argument("unexpected \"" + a + "\"");
+        std::string key = a.substr(2), value;
+        if (size_t eq = key.find('='); eq != std::string::npos) {
+            value = key.substr(eq + 1);
+            key = key.substr(0, eq);
+        } else {
+            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
+            value = argv[++i];
+        }
+        if (key == "socket" && socket) {
+            *socket = value;
+        } else if (key == "config") {
+            for (auto &o : read_bench_file(value)) {
+                std::string note = bench.apply(o);
+                if (!note.empty()) std::fprintf(stderr, "vokbench: %s\n", note.c_str());
+            }
+        } else {
+            std::string note = bench.apply({key, value});
+            if (!note.empty()) std::fprintf(stderr, "vokbench: %s\n", note.c_str());
+        }
+    }
+    return i;
+}
+
+} // namespace
+
+int serve_command(int argc, char **argv) {
+    try {
+        Bench bench;
+        std::string path;
+        if (parse_bench_args(argc, argv, 1, bench, &path) != argc) throw std::invalid_argument("serve takes no command");
+        SocketFile file;
+        if (path.empty()) {
+            path = private_socket_path();
+            file.private_dir = true;
+        }
+        int fd = listen_unix(path);
+        file.path = path;
+        open_signal_pipe();
+        catch_signal(SIGINT);
+        catch_signal(SIGTERM);
+        std::signal(SIGPIPE, SIG_IGN);
+        std::printf("VOKBENCH=%s\n", path.c_str());
+        std::fflush(stdout);
+        Server server(bench, fd);
+        server.run(
+            [] {
+                char b;
+                return ::read(signal_pipe[0], &b, 1) == 1; // INT or TERM arrived
+            },
+            signal_pipe[0]);
+        ::close(fd);
+        return 0;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vokbench serve: %s\n%s", e.what(), USAGE);
+        return 2;
+    }
+}
+
+int run_command(int argc, char **argv) {
+    Bench bench;
+    int dash;
+    try {
+        dash = parse_bench_args(argc, argv, 1, bench, nullptr);
+        if (dash >= argc - 1) throw std::invalid_argument("run needs -- COMMAND");
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vokbench run: %s\n%s", e.what(), USAGE);
+        return 2;
+    }
+    SocketFile file;
+    int fd;
+    try {
+        file.private_dir = true;
+        std::string path = private_socket_path();
+        file.path = path;
+        fd = listen_unix(path);
+        open_signal_pipe();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vokbench run: %s\n", e.what());
+        return 2;
+    }
+    catch_signal(SIGCHLD);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_t child = ::fork();
+    if (child < 0) {
+        std::fprintf(stderr, "vokbench run: fork: %s\n", std::strerror(errno));
+        return 2;
+    }
+    if (child == 0) {
+        ::signal(SIGPIPE, SIG_DFL);
+        ::signal(SIGCHLD, SIG_DFL);
+        ::setenv(benchwire::ENV_SOCKET, file.path.c_str(), 1);
+        ::execvp(argv[dash + 1], argv + dash + 1);
+        std::fprintf(stderr, "vokbench run: cannot run %s: %s\n", argv[dash + 1], std::strerror(errno));
+        ::_exit(127);
+    }
+    // While the command runs, INT and TERM go to it; the bench ends with it.
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
+    int status = 0;
+    bool done = false;
+    Server server(bench, fd);
+    server.run(
+        [&] {
+            if (done) return true;
+            drain_signal_pipe();
+            pid_t r = ::waitpid(child, &status, WNOHANG);
+            done = r == child;
+            return done;
+        },
+        signal_pipe[0]);
+    // The command's connections may still hold records it sent before it ended.
+    server.drain(2000);
+    ::close(fd);
+    std::fflush(stdout);
+    std::fputs(bench.status_text().c_str(), stdout);
+    std::fflush(stdout);
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return 1;
+}
+
+int ctl_command(int argc, char **argv) {
+    std::string path;
+    int i = 1;
+    if (i < argc && std::strcmp(argv[i], "--socket") == 0) {
+        if (i + 1 >= argc) {
+            std::fputs(USAGE, stderr);
+            return 2;
+        }
+        path = argv[i + 1];
+        i += 2;
+    } else if (const char *env = std::getenv(benchwire::ENV_SOCKET)) {
+        path = env;
+    }
+    if (path.empty() || i >= argc) {
+        std::fprintf(stderr, "vokbench ctl: %s\n%s", path.empty() ? "no socket (--socket or VOKBENCH)" : "no request",
+                     USAGE);
+        return 2;
+    }
+    std::string req;
+    for (; i < argc; ++i) req += (req.empty() ? "" : " ") + std::string(argv[i]);
+    if (req.find('\n') != std::string::npos) {
+        std::fprintf(stderr, "vokbench ctl: a request is one line\n");
+        return 2;
+    }
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.size() >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "vokbench ctl: socket path too long\n");
+        return 2;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
+        std::fprintf(stderr, "vokbench ctl: cannot reach a bench at %s: %s\n", path.c_str(), std::strerror(errno));
+        if (fd >= 0) ::close(fd);
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    std::string line = std::string(benchwire::CTL_PREFIX) + req + "\n";
+    size_t sent = 0;
+    while (sent < line.size()) {
+        ssize_t n = ::send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        sent += static_cast<size_t>(n);
+    }
+    std::string answer;
+    char buf[4096];
+    for (;;) {
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        answer.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (answer.empty()) {
+        std::fprintf(stderr, "vokbench ctl: no answer from %s\n", path.c_str());
+        return 2;
+    }
+    bool refused = answer.rfind("error: ", 0) == 0 || answer.find(": not available") != std::string::npos;
+    std::fputs(answer.c_str(), refused ? stderr : stdout);
+    return refused ? 1 : 0;
+}
+
+} // namespace bench
