@@ -3,10 +3,9 @@
 #include "sp2jtag.h"
 
 #include <array>
-#include <chrono>
-#include <thread>
 
 #include "bscan.h"
+#include "platform.h"
 #include "vokusb.h"
 
 namespace {
@@ -40,12 +39,10 @@ constexpr std::array<uint8_t, 20> sht_data1 = {
     0x00, 0x00, 0x00, 0x00,
 };
 
-constexpr int32_t shutdown_pause_ms = 50;
+constexpr uint32_t shutdown_pause_ms = 50;
 
 // The open user channel: 0 none, 1 USER1, 2 USER2.
 uint8_t spi_opened = 0;
-
-void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Packets reach the target at a multiple of 32 bits from the start of Shift-DR: the
 // BYPASS bits of the devices on the TDI side arrive first, then this fill.
@@ -95,12 +92,12 @@ int32_t spa2_shutdown()
     bscan_reset(6);
     alignment_fill_on();
     bscan_inst(INST_CFG_IN, sht_data0.data(), nullptr, 288, 1);
-    pause_ms(shutdown_pause_ms);
+    platform_sleep_ms(shutdown_pause_ms);
     // Zero bits in Shift-DR under JSTART clock the shut-down sequence.
     bscan_inst(INST_JSTART, nullptr, nullptr, 16, 1);
-    pause_ms(shutdown_pause_ms);
+    platform_sleep_ms(shutdown_pause_ms);
     bscan_inst(INST_CFG_IN, sht_data1.data(), nullptr, 160, 1);
-    pause_ms(shutdown_pause_ms);
+    platform_sleep_ms(shutdown_pause_ms);
     alignment_fill_off();
     return 0;
 }
