@@ -24,7 +24,12 @@ struct DeviceSpec {
 // Throws std::invalid_argument with a readable message on a bad word.
 std::vector<DeviceSpec> parse_chain(std::string_view words);
 
-class Spartan2; // the configuration-logic model, bench/jtag/spartan2.h
+class Spartan2;   // the configuration-logic model, bench/jtag/spartan2.h
+class JtagDevice; // any chain device, bench/jtag/tap.h
+
+// Longest chain a bench holds: more than the 8 a loader supports, so that a
+// loader's limit can be tested.
+constexpr size_t max_chain_devices = 16;
 
 class Target {
 public:
@@ -62,6 +67,12 @@ public:
     size_t size() const;
     Spartan2 *spartan(size_t index);
     const Spartan2 *spartan(size_t index) const;
+    JtagDevice *device(size_t index);
+    // Index of the Spartan-II that owns the slave-serial pins, or -1.
+    int serial_index() const;
+
+    // Simulated time that has passed (elapse_ns and clock edges).
+    uint64_t now_ns() const;
 
     // State of the supply and every device, for people and for scripts.
     std::string status_text() const;

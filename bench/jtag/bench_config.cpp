@@ -1,0 +1,167 @@
+#include "bench_config.h"
+
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace bench {
+
+namespace {
+
+std::string trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
+        b++;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
+        e--;
+    return std::string(s.substr(b, e - b));
+}
+
+bool parse_uint(std::string s, int base, uint64_t max, uint64_t &out) {
+    if (base == 16 && s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
+        s = s.substr(2);
+    if (s.empty() || s.size() > 16)
+        return false;
+    uint64_t v = 0;
+    for (char c : s) {
+        int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                : (base == 16 && std::isxdigit(static_cast<unsigned char>(c)))
+                    ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
+                    : -1;
+        if (d < 0)
+            return false;
+        v = v * uint64_t(base) + uint64_t(d);
+        if (v > max)
+            return false;
+    }
+    out = v;
+    return true;
+}
+
+bool is_bench_option(std::string_view n) {
+    return n == "chain" || n == "power" || n == "port" || n == "usb" || n == "config";
+}
+
+} // namespace
+
+void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_view value_in) {
+    std::string name = trim(name_in), value = trim(value_in);
+    if (name == "chain") {
+        cfg.chain = parse_chain(value);
+    } else if (name == "power") {
+        if (value == "on")
+            cfg.power = true;
+        else if (value == "off")
+            cfg.power = false;
+        else
+            throw std::invalid_argument("power must be on or off, not '" + value + "'");
+    } else if (name == "port") {
+        size_t colon = value.find(':');
+        uint64_t base = 0;
+        if (colon == std::string::npos || !parse_uint(value.substr(0, colon), 16, 0xFFFD, base))
+            throw std::invalid_argument("port must be BASE:CABLE with a hex base address, not '" + value + "'");
+        std::string cable = value.substr(colon + 1);
+        if (cable != "xilinx" && cable != "altera" && cable != "none")
+            throw std::invalid_argument("port cable must be xilinx, altera or none, not '" + cable + "'");
+        for (auto &p : cfg.ports) {
+            if (p.base == base) {
+                p.cable = cable;
+                return;
+            }
+        }
+        cfg.ports.push_back({uint16_t(base), cable});
+    } else if (name == "usb") {
+        size_t colon = value.find(':');
+        uint64_t n = 0;
+        if (colon == std::string::npos || !parse_uint(value.substr(0, colon), 10, 255, n))
+            throw std::invalid_argument("usb must be N:BOARD with a board number, not '" + value + "'");
+        std::string board = value.substr(colon + 1);
+        if (board != "an2135sc-jtag" && board != "an2135sc-ss" && board != "spi" && board != "qrt")
+            throw std::invalid_argument("usb board must be an2135sc-jtag, an2135sc-ss, spi or qrt, not '" +
+                                        board + "'");
+        for (auto &u : cfg.usb) {
+            if (u.number == int(n)) {
+                u.board = board;
+                return;
+            }
+        }
+        cfg.usb.push_back({int(n), board});
+    } else {
+        throw std::invalid_argument("unknown bench option '" + name + "' (chain, power, port, usb)");
+    }
+}
+
+void read_bench_text(BenchConfig &cfg, std::string_view text, std::string_view origin) {
+    std::istringstream in{std::string(text)};
+    std::string line;
+    int lineno = 0;
+    while (std::getline(in, line)) {
+        lineno++;
+        size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.erase(hash);
+        std::string t = trim(line);
+        if (t.empty())
+            continue;
+        size_t sp = 0;
+        while (sp < t.size() && !std::isspace(static_cast<unsigned char>(t[sp])) && t[sp] != '=')
+            sp++;
+        std::string name = t.substr(0, sp);
+        std::string value = sp < t.size() ? trim(std::string_view(t).substr(sp + 1)) : std::string();
+        if (name.rfind("--", 0) == 0)
+            name = name.substr(2);
+        try {
+            apply_bench_option(cfg, name, value);
+        } catch (const std::invalid_argument &e) {
+            throw std::invalid_argument(std::string(origin) + ":" + std::to_string(lineno) + ": " + e.what());
+        }
+    }
+}
+
+void read_bench_file(BenchConfig &cfg, const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f)
+        throw std::runtime_error("cannot read bench file '" + path + "'");
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    read_bench_text(cfg, ss.str(), path);
+}
+
+std::vector<std::string> parse_bench_args(BenchConfig &cfg, const std::vector<std::string> &args) {
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args.size(); i++) {
+        const std::string &a = args[i];
+        if (a == "--") {
+            rest.insert(rest.end(), args.begin() + long(i), args.end());
+            break;
+        }
+        if (a.rfind("--", 0) != 0) {
+            rest.push_back(a);
+            continue;
+        }
+        std::string name = a.substr(2), value;
+        size_t eq = name.find('=');
+        bool have_value = eq != std::string::npos;
+        if (have_value) {
+            value = name.substr(eq + 1);
+            name.erase(eq);
+        }
+        if (!is_bench_option(name)) {
+            rest.push_back(a);
+            continue;
+        }
+        if (!have_value) {
+            if (i + 1 >= args.size())
+                throw std::invalid_argument("--" + name + " needs a value");
+            value = args[++i];
+        }
+        if (name == "config")
+            read_bench_file(cfg, value);
+        else
+            apply_bench_option(cfg, name, value);
+    }
+    return rest;
+}
+
+} // namespace bench
