@@ -1,0 +1,447 @@
+// End to end: the built vokusb against the test driver, in temporary folders.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "child.h"
+#include "helpers.h"
+
+#ifndef VOK_BIN_DIR
+#error "VOK_BIN_DIR must name the folder of the built program"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string kBin = VOK_BIN_DIR;
+const std::string kProgram = kBin + "/vokusb";
+
+const std::string kBanner = "\nVokmar Ver.1.14\nSpartan-II configuration over JTAG or slave serial\n";
+const std::string kFileMode = "++++++++++++++++++++++ File / Mode Information ++++++++++++++++++++++\n";
+const std::string kDash = "---------------------------------------------------------------\n";
+
+std::string probe_block(const std::string &version_line = "Version  1.1300\n")
+{
+    return "-------------------- Probe / Driver Information ---------------------\n"
+           "Name    'fake cable'\n" +
+           version_line;
+}
+
+std::string file_block(const std::string &mode, const vt::BitSpec &s, const std::string &idcode = "00614093",
+                       const std::string &file = "design.bit")
+{
+    return "MODE          " + mode + "\nConfigFile    '" + file + "'\n -Netname     '" + s.net +
+           "'\n -TargetDeive '" + s.part + "'[" + idcode + "]\n -TimeStamp   '" + s.date + " " + s.time +
+           "'\n -ConfigSize  " + std::to_string(s.length * 8) + "bits(" + std::to_string(s.length) +
+           "bytes)\n" + kDash;
+}
+
+std::string tx_line(const std::string &data, size_t from, size_t count)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "ss_tx count=%zu sum=%08x\n", count, vt::fnv(data, from, count));
+    return buf;
+}
+
+class Run : public ::testing::Test {
+protected:
+    // Runs vokusb to its end with these words.
+    void run(const std::vector<std::string> &words, const std::string &program = kProgram)
+    {
+        vt::Child child(program, words, dir.path().string());
+        ASSERT_TRUE(child.wait()) << "vokusb did not end";
+        out = child.output();
+        status = child.status();
+    }
+    void bit(const vt::BitSpec &s, const std::string &name = "design.bit")
+    {
+        vt::write_file(dir.file(name), vt::bit_file(s));
+    }
+    void cfg(const std::string &text) { vt::write_file(dir.file("fake.cfg"), text); }
+    std::string log() const { return vt::read_file(dir.file("fake.log")); }
+
+    vt::TempDir dir;
+    std::string out;
+    int status = -1;
+};
+
+TEST_F(Run, NoWordsPrintsBannerAndUsage)
+{
+    run({});
+    EXPECT_EQ(out, kBanner + "\n"
+                             "useage: vokusb [Xilinx_bit_file] [options]\n"
+                             "  options :\n"
+                             "       -port [address]  : port address\n"
+                             "       -baud [bps]      : baud rate\n"
+                             "       -mode bscan      : BoundaryScan  (JTAG) mode\n"
+                             "       -mode sserlal    : SlaveSerial   (CCLK) mode\n"
+                             "       -mode sparalell  : SlaveParalell (CCLK) mode\n"
+                             "       -bitstream       : [future]\n"
+                             "       -jedec           : [future]\n"
+                             "       -driver [dllname]: DLL driver slelect\n"
+                             "       -continue        : continus mode\n"
+                             "       -target [nums]   : number of chained device in TDO side\n"
+                             "       -f [rspname]     : use option in file\n");
+    EXPECT_EQ(status, 1);
+}
+
+TEST_F(Run, DriverThatDoesNotLoad)
+{
+    run({"x.bit", "-driver", "NoSuch"});
+    EXPECT_EQ(out, kBanner + "Can't open 'nosuch.DLL'\n" + kFileMode + "Error ! ,probe,driver\n");
+    EXPECT_EQ(status, 72);
+    // The default driver name is used without -driver.
+    run({"x.bit"});
+    EXPECT_EQ(out, kBanner + "Can't open 'vok_isp.DLL'\n" + kFileMode + "Error ! ,probe,driver\n");
+}
+
+TEST_F(Run, SlaveSerialSendsThreeBlocksAndCompletes)
+{
+    vt::BitSpec s;
+    const std::string data = vt::data_bytes(20000);
+    s.data = data;
+    s.data_set = true;
+    bit(s);
+    run({"Design", "-driver", "vok_fake", "-mode", "sserial", "-port", "3bc", "-baud", "9600"});
+    EXPECT_EQ(out, kBanner + probe_block() + kFileMode + file_block("SlaveSerial", s) +
+                       "Start Configraion\n"
+                       "Configration bit       0 to -  65535\r"
+                       "Configration bit   65536 to - 131071\r"
+                       "Configration bit  131072 to - 159999\r"
+                       "Complete!\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(log(), "ss_init port=956 baud=9600 name=buffer\n"
+                     "jtag_version\n"
+                     "ss_power -> 1\n"
+                     "ss_program 0\n"
+                     "ss_program 1\n" +
+                         tx_line(data, 0, 8192) + tx_line(data, 8192, 8192) + tx_line(data, 16384, 3616) +
+                         "ss_done -> 1\n"
+                         "ss_end\n");
+}
+
+TEST_F(Run, ExactMultipleOfTheBlockSizeFlagsTheSecondBlockLast)
+{
+    vt::BitSpec s;
+    s.length = 16384;
+    bit(s);
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_NE(out.find("Configration bit       0 to -  65535\rConfigration bit   65536 to - 131071\rComplete!\n"),
+              std::string::npos)
+        << out;
+    const std::string l = log();
+    EXPECT_EQ(vt::count_of(l, "ss_tx count=8192"), 2u);
+    EXPECT_NE(l.find(tx_line(vt::data_bytes(16384), 8192, 8192)), std::string::npos);
+    EXPECT_EQ(vt::count_of(l, "ss_done"), 1u);
+    EXPECT_LT(l.rfind("ss_tx"), l.find("ss_done"));
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Run, EmptyDataIsAFileErrorBeforeAnythingIsSent)
+{
+    vt::BitSpec s;
+    s.length = 0;
+    bit(s);
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_EQ(out, kBanner + probe_block() + kFileMode + file_block("SlaveSerial", s) +
+                       "Bitstream file 'design.bit' holds no configuration data\n"
+                       "Error ! ,file\n");
+    EXPECT_EQ(status, 128);
+    EXPECT_EQ(log().find("ss_program"), std::string::npos);
+}
+
+TEST_F(Run, MissingBitstreamFile)
+{
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_EQ(out, kBanner + probe_block() + kFileMode + "Can't open bitstream file 'design.bit'\nError ! ,file\n");
+    EXPECT_EQ(status, 128);
+    EXPECT_NE(log().find("ss_end"), std::string::npos);
+}
+
+TEST_F(Run, NoProbeStopsBeforeTheFileButClosesTheCable)
+{
+    bit({});
+    cfg("init 2\n");
+    run({"design.bit", "-driver", "vok_fake"});
+    EXPECT_EQ(out, kBanner + "DLL function 'jtag_xfer' is not found\nNO Probe\n" + kFileMode + "Error ! ,probe\n");
+    EXPECT_EQ(status, 64);
+    EXPECT_EQ(log(), "jtag_init port=0 baud=0 name=buffer\njtag_end\n");
+}
+
+TEST_F(Run, NoTargetChecksPowerAndReports)
+{
+    bit({});
+    cfg("init 4\n");
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_EQ(out, kBanner + "NO Target\n" + kFileMode + "Error ! ,target\n");
+    EXPECT_EQ(status, 32);
+    EXPECT_EQ(log(), "ss_init port=0 baud=0 name=buffer\nss_power -> 1\nss_end\n");
+}
+
+TEST_F(Run, TargetWithoutPower)
+{
+    vt::BitSpec s;
+    bit(s);
+    cfg("power 0\n");
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_EQ(out, kBanner + probe_block() + kFileMode + file_block("SlaveSerial", s) +
+                       "Target power down\nError ! ,power\n");
+    EXPECT_EQ(status, 16);
+    EXPECT_EQ(log().find("ss_program"), std::string::npos);
+}
+
+TEST_F(Run, DataShorterThanItsLengthIsAReadError)
+{
+    vt::BitSpec s;
+    s.length = 20000;
+    s.data = vt::data_bytes(10000);
+    s.data_set = true;
+    bit(s);
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_EQ(out, kBanner + probe_block() + kFileMode + file_block("SlaveSerial", s) +
+                       "Start Configraion\n"
+                       "Configration bit       0 to -  65535\r"
+                       "Configration bit   65536 to - 131071\r"
+                       "File Read ErrorError ! ,file\n");
+    EXPECT_EQ(status, 128);
+    EXPECT_EQ(vt::count_of(log(), "ss_tx"), 1u);
+}
+
+TEST_F(Run, DoneLowAfterTheLastBlock)
+{
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    cfg("done 0\n");
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_EQ(out, kBanner + probe_block() + kFileMode + file_block("SlaveSerial", s) +
+                       "Start Configraion\n"
+                       "Configration bit       0 to -    799\r"
+                       "Error ! \n");
+    EXPECT_EQ(status, 1);
+}
+
+TEST_F(Run, ProbeBlockShowsTheVersionWordOrUnknown)
+{
+    vt::BitSpec s;
+    bit(s);
+    cfg("name USB board 0\nversion 10000\ninit 0\n");
+    run({"design.bit", "-driver", "vok_fake"});
+    const std::string head = kBanner + "DLL function 'jtag_xfer' is not found\n"
+                                       "-------------------- Probe / Driver Information ---------------------\n"
+                                       "Name    'USB board 0'\nVersion  1.0000\n" +
+                             kFileMode + file_block("BoundaryScan", s);
+    EXPECT_EQ(out.substr(0, head.size()), head);
+
+    cfg("");
+    run({"design.bit", "-driver", "vok_fake_nover"});
+    const std::string head2 = kBanner + "DLL function 'jtag_xfer' is not found\n"
+                                        "DLL function 'jtag_version' is not found\n" +
+                              probe_block(" Version : Unknown\n") + kFileMode;
+    EXPECT_EQ(out.substr(0, head2.size()), head2);
+}
+
+TEST_F(Run, LoaderFailuresEndWithProbeAndDriver)
+{
+    bit({});
+    run({"design.bit", "-driver", "vok_fake_nojtag"});
+    EXPECT_EQ(out, kBanner +
+                       "DLL function 'jtag_init' is not found\n"
+                       "DLL function 'jtag_power' is not found\n"
+                       "DLL function 'jtag_end' is not found\n" +
+                       kFileMode + "Error ! ,probe,driver\n");
+    EXPECT_EQ(status, 72);
+
+    run({"design.bit", "-driver", "vok_fake_noss", "-mode", "sserial"});
+    EXPECT_EQ(vt::count_of(out, "is not found\n"), 6u);
+    EXPECT_EQ(status, 72);
+
+    for (const char *mode : {"mserial", "sparalell"}) {
+        run({"design.bit", "-driver", "vok_fake", "-mode", mode});
+        EXPECT_EQ(out, kBanner + kFileMode + "Error ! ,probe,driver\n") << mode;
+        EXPECT_EQ(status, 72);
+    }
+    EXPECT_FALSE(fs::exists(dir.file("fake.log"))); // no entry point was ever called
+}
+
+TEST_F(Run, DriverFoundBesideTheProgramThenInLibVokusb)
+{
+    bit({});
+    // An installed layout: prefix/bin/vokusb and prefix/lib/vokusb/NAME.so.
+    fs::create_directories(dir.path() / "prefix/bin");
+    fs::create_directories(dir.path() / "prefix/lib/vokusb");
+    fs::copy_file(kProgram, dir.path() / "prefix/bin/vokusb");
+    fs::copy_file(kBin + "/vok_fake.so", dir.path() / "prefix/lib/vokusb/vok_inst.so");
+    run({"design.bit", "-driver", "vok_inst", "-mode", "sserial"}, dir.file("prefix/bin/vokusb"));
+    EXPECT_EQ(status, 0) << out;
+
+    // A copy beside the program wins over the one in lib/vokusb.
+    fs::copy_file(kBin + "/vok_fake_nover.so", dir.path() / "prefix/bin/vok_inst.so");
+    run({"design.bit", "-driver", "vok_inst", "-mode", "sserial"}, dir.file("prefix/bin/vokusb"));
+    EXPECT_NE(out.find("DLL function 'jtag_version' is not found\n"), std::string::npos) << out;
+
+    // The working folder is searched only for names holding a '/'.
+    fs::copy_file(kBin + "/vok_fake.so", dir.path() / "Here_Drv.so");
+    run({"design.bit", "-driver", "Here_Drv", "-mode", "sserial"});
+    EXPECT_EQ(status, 72);
+    EXPECT_NE(out.find("Can't open 'here_drv.DLL'\n"), std::string::npos);
+    run({"design.bit", "-driver", "./Here_Drv", "-mode", "sserial"});
+    EXPECT_EQ(status, 0) << out;
+}
+
+TEST_F(Run, NameTooLongEndsBeforeAnyDriverIsLoaded)
+{
+    run({std::string(130, 'n') + ".bit", "-driver", "vok_fake"});
+    EXPECT_EQ(out, kBanner + "Name too long for the bitstream file name: at most 127 characters\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(fs::exists(dir.file("fake.log")));
+}
+
+TEST_F(Run, FileNamesOpenAsTypedThenInLowerCase)
+{
+    vt::BitSpec s;
+    s.length = 10;
+    bit(s, "Design.BIT");
+    run({"Design.BIT", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("ConfigFile    'design.bit'\n"), std::string::npos);
+
+    bit(s, "lower.bit");
+    run({"LOWER", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_EQ(status, 0) << out;
+}
+
+TEST_F(Run, DefaultResponseFileWithCrLfLines)
+{
+    vt::BitSpec s;
+    s.length = 10;
+    bit(s);
+    vt::write_file(dir.file("vokisp.rsp"), "-driver VOK_FAKE\r\n-mode sserial\r\n");
+    run({"design", "-mode", "bscan"});
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("MODE          SlaveSerial\n"), std::string::npos);
+}
+
+// Continuous mode. The runs are stopped by the test; every wait is bounded.
+class Continuous : public Run {
+protected:
+    void start(const std::vector<std::string> &extra = {})
+    {
+        std::vector<std::string> words{"design.bit", "-driver", "vok_fake", "-mode", "sserial", "-continue"};
+        words.insert(words.end(), extra.begin(), extra.end());
+        child = std::make_unique<vt::Child>(kProgram, words, dir.path().string());
+    }
+    // Waits until the output holds `what` at least n times.
+    bool seen(const std::string &what, size_t n = 1, std::chrono::milliseconds timeout = 15s)
+    {
+        return vt::Child::until([&] { return vt::count_of(child->output(), what) >= n; }, timeout);
+    }
+    std::string text() const { return child->output(); }
+
+    std::unique_ptr<vt::Child> child;
+};
+
+TEST_F(Continuous, UnchangedFileIsNotConfiguredAgainANewTimeStampIs)
+{
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    start();
+    ASSERT_TRUE(seen("Complete!\n"));
+    ASSERT_TRUE(seen("Waiting for update 'design.bit'\n", 2));
+    bit(s); // rewritten with the same header
+    std::this_thread::sleep_for(400ms);
+    EXPECT_EQ(vt::count_of(text(), "Complete!\n"), 1u);
+    EXPECT_EQ(vt::count_of(log(), "ss_tx"), 1u);
+
+    s.time = "01:02:04";
+    bit(s);
+    ASSERT_TRUE(seen("Complete!\n", 2)) << text();
+    EXPECT_NE(text().find(" -TimeStamp   '2026/12/08 01:02:04'\n"), std::string::npos);
+    EXPECT_EQ(vt::count_of(log(), "ss_tx"), 2u);
+}
+
+TEST_F(Continuous, PowerLossDuringTheWaitConfiguresTheSameFileAgain)
+{
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    cfg("power 1 1 1 0 1\n");
+    start();
+    ASSERT_TRUE(seen("Complete!\n", 2)) << text();
+    const std::string t = text();
+    const size_t down = t.find("Target Power Down\n");
+    ASSERT_NE(down, std::string::npos);
+    EXPECT_EQ(vt::count_of(t, "Target Power Down\n"), 1u);
+    EXPECT_LT(t.find("Complete!\n"), down);
+    EXPECT_LT(down, t.rfind("Complete!\n"));
+}
+
+TEST_F(Continuous, PowerErrorIsRetriedWithoutWaitingForANewFile)
+{
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    cfg("power 1 0 1\n"); // the first poll of the wait, then the check before configuring
+    start();
+    ASSERT_TRUE(seen("Complete!\n")) << text();
+    const std::string fb = file_block("SlaveSerial", s);
+    const std::string expected = kBanner + probe_block() + kFileMode + "Waiting for update 'design.bit'\n" + fb +
+                                 "Target power down\nError ! ,power\n" +
+                                 fb + "Start Configraion\nConfigration bit       0 to -    799\rComplete!\n";
+    EXPECT_EQ(text().substr(0, expected.size()), expected);
+}
+
+TEST_F(Continuous, FailedConfigurationWaitsForANewFileAndRecovers)
+{
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    cfg("done 0\n");
+    start();
+    ASSERT_TRUE(seen("Error ! \n"));
+    ASSERT_TRUE(seen("Waiting for update 'design.bit'\n")) << text();
+    std::this_thread::sleep_for(500ms);
+    // The same file is not tried again, and PROGRAM is not pulsed again.
+    EXPECT_EQ(vt::count_of(text(), "Error ! \n"), 1u);
+    EXPECT_EQ(vt::count_of(log(), "ss_program"), 2u);
+
+    cfg("done 1\n");
+    s.date = "2026/12/09";
+    bit(s);
+    ASSERT_TRUE(seen("Complete!\n")) << text();
+    EXPECT_EQ(vt::count_of(log(), "ss_program"), 4u);
+    EXPECT_EQ(vt::count_of(log(), "ss_tx"), 2u);
+}
+
+TEST_F(Continuous, MissingFileIsPolledWithAPause)
+{
+    cfg("power 0 0 0 1\n");
+    start();
+    ASSERT_TRUE(seen("Target Power Down\n", 3));
+    std::this_thread::sleep_for(600ms);
+    // Without a pause this would be thousands of polls.
+    EXPECT_LE(vt::count_of(log(), "ss_power"), 12u);
+    EXPECT_EQ(vt::count_of(text(), "Target Power Down\n"), 3u);
+    EXPECT_EQ(text().find("Can't open"), std::string::npos);
+
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    ASSERT_TRUE(seen("Complete!\n")) << text();
+}
+
+TEST_F(Continuous, FileErrorEndsContinuousMode)
+{
+    vt::BitSpec s;
+    s.length = 0;
+    bit(s);
+    start();
+    ASSERT_TRUE(child->wait(10s));
+    EXPECT_EQ(child->status(), 128);
+    EXPECT_NE(text().find("Error ! ,file\n"), std::string::npos);
+}
+
+} // namespace
