@@ -55,10 +55,12 @@ void cor_reset()
     bitstream_cor = 0;
 }
 
-// Looks for the first write to COR; the packets before the frame data are all it needs.
+// Looks for the first write to COR. It sits among the packets before the frame
+// data, so the search ends after the first block and costs nothing per block after.
+constexpr uint32_t COR_SEARCH_BYTES = BLOCK_SIZE;
 void cor_scan(const uint8_t *data, uint32_t count)
 {
-    for (uint32_t i = 0; i < count && !cor_found; ++i) {
+    for (uint32_t i = 0; i < count && !cor_found && cor_bytes_seen < COR_SEARCH_BYTES; ++i) {
         cor_window = cor_window << 8 | data[i];
         ++cor_bytes_seen;
         if (cor_bytes_seen >= 8 && static_cast<uint32_t>(cor_window >> 32) == COR_WRITE_HEADER) {
@@ -117,10 +119,12 @@ uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last)
         return 0;
 
     const uint32_t s = jtag_status();
+    const bool cclk_startup = cor_found && (bitstream_cor & COR_SSCLKSRC_MASK) == 0;
+    cor_reset(); // the next configuration looks again
     if ((s & STAT_CRC_ERROR) != 0) {
         std::printf("Configuration failed: CRC error in the bitstream\n");
     } else if ((s & STAT_DONE) == 0) {
-        if (cor_found && (bitstream_cor & COR_SSCLKSRC_MASK) == 0)
+        if (cclk_startup)
             std::printf("Configuration failed: DONE is low; the bitstream starts up on CCLK, "
                         "which JTAG cannot clock: generate it with the JTAG clock as start-up clock\n");
         else
