@@ -62,8 +62,11 @@ void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_
         if (colon == std::string::npos || !parse_uint(value.substr(0, colon), 16, 0xFFFD, base))
             throw std::invalid_argument("port must be BASE:CABLE with a hex base address, not '" + value + "'");
         std::string cable = value.substr(colon + 1);
-        if (cable != "xilinx" && cable != "altera" && cable != "none")
-            throw std::invalid_argument("port cable must be xilinx, altera or none, not '" + cable + "'");
+        // xilinx-ss and altera-ss: the cable's leads on the slave-serial pins.
+        if (cable != "xilinx" && cable != "altera" && cable != "none" && cable != "xilinx-ss" &&
+            cable != "altera-ss")
+            throw std::invalid_argument("port cable must be xilinx, altera, xilinx-ss, altera-ss or none, not '" +
+                                        cable + "'");
         for (auto &p : cfg.ports) {
             if (p.base == base) {
                 p.cable = cable;

@@ -1,7 +1,6 @@
 #include "bench.h"
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -16,7 +15,12 @@ std::string_view trim(std::string_view s) {
 }
 
 // Splits "key rest of line" at the first blank.
-BenchOption split_option(std::string_view line) {
+struct Words {
+    std::string key;
+    std::string value;
+};
+
+Words split_option(std::string_view line) {
     line = trim(line);
     size_t sp = line.find_first_of(" \t");
     if (sp == std::string_view::npos) return {std::string(line), ""};
@@ -30,24 +34,6 @@ std::string hex4(unsigned v) {
 }
 
 } // namespace
-
-std::vector<BenchOption> read_bench_file(const std::string &path) {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("cannot read bench file " + path);
-    std::vector<BenchOption> out;
-    std::string line;
-    for (int n = 1; std::getline(in, line); ++n) {
-        std::string_view v = line;
-        if (size_t hash = v.find('#'); hash != std::string_view::npos) v = v.substr(0, hash);
-        v = trim(v);
-        if (v.empty()) continue;
-        BenchOption o = split_option(v);
-        if (o.value.empty())
-            throw std::runtime_error(path + ":" + std::to_string(n) + ": \"" + o.key + "\" needs a value");
-        out.push_back(std::move(o));
-    }
-    return out;
-}
 
 uint16_t parse_port_base(std::string_view text) {
     std::string_view t = text;
@@ -71,37 +57,31 @@ Bench::Bench()
 
 Bench::~Bench() = default;
 
-std::string Bench::set_port(std::string_view spec) {
-    size_t colon = spec.find(':');
-    if (colon == std::string_view::npos)
-        throw std::invalid_argument("port wants BASE:CABLE, e.g. 0x378:xilinx");
-    uint16_t base = parse_port_base(spec.substr(0, colon));
-    std::string_view cable = spec.substr(colon + 1);
+std::string Bench::set_port(uint16_t base, const std::string &cable) {
     auto c = make_cable(cable, lines_);
     auto it = ports_.find(base);
     if (it == ports_.end())
         ports_[base] = std::make_unique<Port>(base, lines_, std::move(c));
     else
         it->second->set_cable(std::move(c));
-    return "port " + hex4(base) + ": " + std::string(cable);
+    return "port " + hex4(base) + ": " + cable;
 }
 
-std::string Bench::apply(const BenchOption &o) {
-    if (o.key == "chain") {
-        target_->set_chain(parse_chain(o.value));
-        return "";
-    }
-    if (o.key == "power") {
-        if (o.value != "on" && o.value != "off") throw std::invalid_argument("power wants on or off");
-        target_->set_power(o.value == "on");
-        return "";
-    }
-    if (o.key == "port") {
-        set_port(o.value);
-        return "";
-    }
-    if (o.key == "usb") return "usb " + o.value + ": not available (this bench has no EZ-USB boards)";
-    throw std::invalid_argument("unknown bench option \"" + o.key + "\"");
+std::string Bench::set_port(std::string_view spec) {
+    BenchConfig parsed;
+    apply_bench_option(parsed, "port", spec);
+    return set_port(parsed.ports.at(0).base, parsed.ports.at(0).cable);
+}
+
+std::vector<std::string> Bench::configure(const BenchConfig &config) {
+    target_->set_chain(config.chain);
+    target_->set_power(config.power);
+    for (auto &p : config.ports) set_port(p.base, p.cable);
+    std::vector<std::string> notes;
+    for (auto &u : config.usb)
+        notes.push_back("usb " + std::to_string(u.number) + ":" + u.board +
+                        ": not available (this bench has no EZ-USB boards yet)");
+    return notes;
 }
 
 Port *Bench::port(uint16_t base) {
@@ -161,17 +141,22 @@ std::string Bench::status_json() const {
 
 std::string Bench::request(std::string_view text, bool &ok) {
     ok = true;
-    BenchOption o = split_option(text);
+    Words o = split_option(text);
     try {
         if (o.key == "status") {
             if (o.value.empty()) return status_text();
             if (o.value == "--json") return status_json();
             throw std::invalid_argument("status takes only --json");
         }
-        if (o.key == "power" || o.key == "chain") {
+        if (o.key == "power") {
+            if (o.value != "on" && o.value != "off") throw std::invalid_argument("power wants on or off");
             catch_up_wall_clock();
-            apply(o);
-            if (o.key == "power") return std::string("power ") + (target_->powered() ? "on" : "off") + "\n";
+            target_->set_power(o.value == "on");
+            return std::string("power ") + (target_->powered() ? "on" : "off") + "\n";
+        }
+        if (o.key == "chain") {
+            catch_up_wall_clock();
+            target_->set_chain(parse_chain(o.value));
             return "chain of " + std::to_string(target_->size()) + " devices\n";
         }
         if (o.key == "port") return set_port(o.value) + "\n";
@@ -181,7 +166,7 @@ std::string Bench::request(std::string_view text, bool &ok) {
         }
         if (o.key == "trace") {
             // "trace BASE on|off" records accesses; "trace BASE" lists them.
-            BenchOption t = split_option(o.value);
+            Words t = split_option(o.value);
             Port *p = port(parse_port_base(t.key));
             if (!p) throw std::invalid_argument("no port at " + t.key);
             if (t.value == "on" || t.value == "off") {

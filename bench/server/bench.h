@@ -10,22 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "bench_config.h"
 #include "lines.h"
 #include "port.h"
 #include "target.h"
 
 namespace bench {
-
-// One bench option ("chain 2s100", "power off", "port 0x378:xilinx", "usb 0:qrt")
-// as written in a bench file or after "--" on the command line.
-struct BenchOption {
-    std::string key;
-    std::string value;
-};
-
-// Reads the lines of a bench file: one option per line, '#' starts a comment.
-// Throws std::runtime_error naming the file and line on a bad line.
-std::vector<BenchOption> read_bench_file(const std::string &path);
 
 // "0x378", "378", "0378" -> 0x378. Throws std::invalid_argument.
 uint16_t parse_port_base(std::string_view text);
@@ -35,9 +25,9 @@ public:
     Bench();
     ~Bench();
 
-    // Applies one option; throws std::invalid_argument with a readable message.
-    // Returns a note for the user when the option was accepted but has no effect.
-    std::string apply(const BenchOption &option);
+    // Sets the bench up as the options say; returns notes for the user about
+    // options that were accepted but have no effect here.
+    std::vector<std::string> configure(const BenchConfig &config);
 
     // A control request ("power off", "status --json", ...): the answer text, and
     // ok = false when the request was refused.
@@ -58,6 +48,7 @@ public:
     void release_all(const void *client);
 
 private:
+    std::string set_port(uint16_t base, const std::string &cable);
     std::string set_port(std::string_view spec);
 
     std::unique_ptr<Target> target_;

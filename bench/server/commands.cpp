@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "bench.h"
-#include "bench_protocol.h"
+#include "hw/bench_protocol.h"
 #include "server.h"
 
 namespace bench {
@@ -69,35 +69,12 @@ const char USAGE[] =
     "REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD, usb N unplug|plug,\n"
     "         status [--json], trace BASE [on|off], counts reset\n";
 
-// Reads the bench options of argv[first..]; stops at "--" (index returned) or at the end.
-// socket receives --socket when wanted is not null.
-int parse_bench_args(int argc, char **argv, int first, Bench &bench, std::string *socket) {
-    int i = first;
-    for (; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--") return i;
-        if (a.rfind("--", 0) != 0) throw std::invalid_argument("unexpected \"" + a + "\"");
-        std::string key = a.substr(2), value;
-        if (size_t eq = key.find('='); eq != std::string::npos) {
-            value = key.substr(eq + 1);
-            key = key.substr(0, eq);
-        } else {
-            if (i + 1 >= argc) throw std::invalid_argument(a + " needs a value");
-            value = argv[++i];
-        }
-        if (key == "socket" && socket) {
-            *socket = value;
-        } else if (key == "config") {
-            for (auto &o : read_bench_file(value)) {
-                std::string note = bench.apply(o);
-                if (!note.empty()) std::fprintf(stderr, "vokbench: %s\n", note.c_str());
-            }
-        } else {
-            std::string note = bench.apply({key, value});
-            if (!note.empty()) std::fprintf(stderr, "vokbench: %s\n", note.c_str());
-        }
-    }
-    return i;
+// Sets the bench up from the bench options among argv[1..]; returns the other words.
+std::vector<std::string> setup_bench(int argc, char **argv, Bench &bench) {
+    BenchConfig config;
+    std::vector<std::string> rest = parse_bench_args(config, std::vector<std::string>(argv + 1, argv + argc));
+    for (auto &note : bench.configure(config)) std::fprintf(stderr, "vokbench: %s\n", note.c_str());
+    return rest;
 }
 
 } // namespace
@@ -106,7 +83,15 @@ int serve_command(int argc, char **argv) {
     try {
         Bench bench;
         std::string path;
-        if (parse_bench_args(argc, argv, 1, bench, &path) != argc) throw std::invalid_argument("serve takes no command");
+        std::vector<std::string> rest = setup_bench(argc, argv, bench);
+        for (size_t i = 0; i < rest.size(); ++i) {
+            if (rest[i] == "--socket" && i + 1 < rest.size() && path.empty())
+                path = rest[++i];
+            else if (rest[i].rfind("--socket=", 0) == 0 && path.empty())
+                path = rest[i].substr(9);
+            else
+                throw std::invalid_argument("unexpected \"" + rest[i] + "\"");
+        }
         SocketFile file;
         if (path.empty()) {
             path = private_socket_path();
@@ -137,10 +122,15 @@ int serve_command(int argc, char **argv) {
 
 int run_command(int argc, char **argv) {
     Bench bench;
-    int dash;
+    std::vector<std::string> command;
     try {
-        dash = parse_bench_args(argc, argv, 1, bench, nullptr);
-        if (dash >= argc - 1) throw std::invalid_argument("run needs -- COMMAND");
+        std::vector<std::string> rest = setup_bench(argc, argv, bench);
+        if (rest.empty() || rest[0] != "--") {
+            if (!rest.empty()) throw std::invalid_argument("unexpected \"" + rest[0] + "\"");
+            throw std::invalid_argument("run needs -- COMMAND");
+        }
+        command.assign(rest.begin() + 1, rest.end());
+        if (command.empty()) throw std::invalid_argument("run needs -- COMMAND");
     } catch (const std::exception &e) {
         std::fprintf(stderr, "vokbench run: %s\n%s", e.what(), USAGE);
         return 2;
@@ -170,8 +160,11 @@ int run_command(int argc, char **argv) {
         ::signal(SIGPIPE, SIG_DFL);
         ::signal(SIGCHLD, SIG_DFL);
         ::setenv(benchwire::ENV_SOCKET, file.path.c_str(), 1);
-        ::execvp(argv[dash + 1], argv + dash + 1);
-        std::fprintf(stderr, "vokbench run: cannot run %s: %s\n", argv[dash + 1], std::strerror(errno));
+        std::vector<char *> args;
+        for (auto &w : command) args.push_back(w.data());
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        std::fprintf(stderr, "vokbench run: cannot run %s: %s\n", args[0], std::strerror(errno));
         ::_exit(127);
     }
     // While the command runs, INT and TERM go to it; the bench ends with it.

@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "bench_protocol.h"
+#include "hw/bench_protocol.h"
 
 namespace bench {
 namespace {
