@@ -1,0 +1,338 @@
+#include "bitgen.h"
+#include "jtag_driver.h"
+#include "spartan2.h"
+#include "target.h"
+
+#include <gtest/gtest.h>
+
+using namespace bench;
+using testjtag::Driver;
+using testjtag::value_of;
+
+namespace {
+
+// Loads a bitstream into the device at `index` through CFG_IN and runs JSTART
+// with `jstart_clocks` TCKs in Run-Test/Idle.
+void configure_jtag(Target &t, size_t index, const Bitstream &b, int jstart_clocks = 16) {
+    t.elapse_ns(1000000); // a loader starts well after power-on
+    Driver d(t);
+    d.reset();
+    d.instruction(index, Spartan2::CFG_IN);
+    d.shift_bytes(index, b.data.data(), b.data.size());
+    d.instruction(index, Spartan2::JSTART);
+    d.idle(jstart_clocks);
+}
+
+// Reads the status word: a STAT read packet through CFG_IN, then CFG_OUT.
+uint32_t read_status(Target &t, size_t index) {
+    Driver d(t);
+    d.reset();
+    d.instruction(index, Spartan2::CFG_IN);
+    d.shift_words(index, {0x2800E001, 0x00000000});
+    d.instruction(index, Spartan2::CFG_OUT);
+    // TDO-side devices in BYPASS add one bit each, then one leading bit.
+    auto out = d.scan(false, std::vector<bool>(index + 1 + 32, false));
+    uint32_t v = 0;
+    for (int i = 0; i < 32; i++)
+        v = (v << 1) | uint32_t(out[index + 1 + size_t(i)]);
+    return v;
+}
+
+uint32_t ir_capture(Target &t, size_t index) {
+    Driver d(t);
+    d.reset();
+    std::vector<uint32_t> all(t.size(), 0xFFFFFFFF);
+    auto cap = d.load_ir(all);
+    size_t pos = 0;
+    for (size_t i = 0; i < index; i++)
+        pos += size_t(t.device(i)->ir_len());
+    return uint32_t(value_of(cap, pos, 5));
+}
+
+Bitstream make(const char *part, bool jtag = true, uint64_t seed = 1, long long corrupt = -1) {
+    BitgenOptions o;
+    o.part = part;
+    o.startup_jtag = jtag;
+    o.seed = seed;
+    o.corrupt_word = corrupt;
+    return generate_bitstream(o);
+}
+
+// The engine's shut-down: COR with SHUTDOWN and the JTAG clock, START, RCRC;
+// JSTART with 16 bits in Shift-DR; then AGHIGH and the default COR.
+void shutdown_jtag(Target &t, size_t index) {
+    Driver d(t);
+    d.reset();
+    d.instruction(index, Spartan2::CFG_IN);
+    d.shift_words(index, {0x30008001, 9, 0x30012001, 0x00A0BF2D, 0x30008001, 5, 0x30008001, 7, 0});
+    d.instruction(index, Spartan2::JSTART);
+    d.scan(false, std::vector<bool>(16, false));
+    d.instruction(index, Spartan2::CFG_IN);
+    d.shift_words(index, {0x30008001, 8, 0x30012001, 0x00803F2D, 0});
+}
+
+} // namespace
+
+TEST(JtagConfiguration, EveryPartConfiguresWithTheBitstreamDigest) {
+    for (const auto &p : spartan2_parts()) {
+        SCOPED_TRACE(p.name);
+        Target t(parse_chain(p.name));
+        Spartan2 *f = t.spartan(0);
+        ASSERT_NE(f, nullptr);
+        Bitstream b = make(p.name, true, 11);
+        EXPECT_EQ(ir_capture(t, 0), 0x11u); // INIT low: the memory still clears
+        t.elapse_ns(f->settings().clear_ns);
+        EXPECT_EQ(ir_capture(t, 0), 0x19u); // PROGRAM, INIT high; DONE low
+        configure_jtag(t, 0, b);
+        EXPECT_TRUE(f->configured());
+        EXPECT_TRUE(f->done_pin());
+        EXPECT_TRUE(f->init_pin());
+        EXPECT_FALSE(f->crc_error());
+        EXPECT_EQ(f->crc_errors(), 0u);
+        EXPECT_EQ(f->configurations(), 1u);
+        EXPECT_EQ(f->frames_written(), uint64_t(p.total_frames()));
+        EXPECT_EQ(f->digest(), b.digest);
+        EXPECT_EQ(f->memory(), frame_image(p, 11));
+        EXPECT_EQ(f->status_word(), 0x7740u); // DONE, INIT, mode 101, GHIGH_B, GSR_B, GTS_CFG
+        EXPECT_EQ(read_status(t, 0), 0x7740u);
+        EXPECT_EQ(ir_capture(t, 0), 0x1Du);
+    }
+}
+
+TEST(JtagConfiguration, ThroughPromsOnBothSidesWithVersionField) {
+    Target t(parse_chain("18v02,2s200:v1,18v04"));
+    Bitstream b = make("2s200", true, 3);
+    configure_jtag(t, 1, b);
+    Spartan2 *f = t.spartan(1);
+    EXPECT_EQ(f->idcode(), 0x1061C093u);
+    EXPECT_TRUE(f->configured());
+    EXPECT_EQ(f->digest(), b.digest);
+    EXPECT_EQ(read_status(t, 1), f->status_word());
+    EXPECT_EQ(read_status(t, 1) & 0x4000u, 0x4000u);
+}
+
+TEST(JtagConfiguration, StartupEventsAtTheirCorCycles) {
+    Target t(parse_chain("2s15"));
+    Spartan2 *f = t.spartan(0);
+    Bitstream b = make("2s15");
+    t.elapse_ns(1000000);
+    Driver d(t);
+    d.reset();
+    d.instruction(0, Spartan2::CFG_IN);
+    d.shift_bytes(0, b.data.data(), b.data.size());
+    EXPECT_TRUE(f->sequencer_running());
+    EXPECT_FALSE(f->done_pin());
+    // Loading JSTART ends with one TCK (Update-IR to Run-Test/Idle) already counted.
+    d.instruction(0, Spartan2::JSTART);
+    EXPECT_EQ(f->jstart_clocks(), 1u);
+    d.idle(2); // cycle 3
+    EXPECT_FALSE(f->done_pin());
+    d.idle(1); // cycle 4: DONE
+    EXPECT_TRUE(f->done_pin());
+    EXPECT_FALSE(f->gts_released());
+    d.idle(1); // cycle 5: GTS
+    EXPECT_TRUE(f->gts_released());
+    EXPECT_FALSE(f->gwe_enabled());
+    EXPECT_FALSE(f->gsr_released());
+    d.idle(1); // cycle 6: GWE, GSR
+    EXPECT_TRUE(f->gwe_enabled());
+    EXPECT_TRUE(f->gsr_released());
+    d.idle(2);
+    EXPECT_FALSE(f->sequencer_running());
+    EXPECT_EQ(f->configurations(), 1u);
+}
+
+TEST(JtagConfiguration, CorruptedWordGivesCrcErrorAndInitLow) {
+    for (long long word : {100LL, 5LL /* the FLR value */}) {
+        SCOPED_TRACE(word);
+        Target t(parse_chain("2s50"));
+        Spartan2 *f = t.spartan(0);
+        Bitstream b = make("2s50", true, 1, word);
+        configure_jtag(t, 0, b);
+        EXPECT_TRUE(f->crc_error());
+        EXPECT_GE(f->crc_errors(), 1u);
+        EXPECT_FALSE(f->configured());
+        EXPECT_FALSE(f->done_pin());
+        EXPECT_FALSE(f->init_pin());
+        EXPECT_EQ(f->configurations(), 0u);
+        uint32_t s = read_status(t, 0);
+        EXPECT_EQ(s & 1u, 1u);
+        EXPECT_EQ(s & 0x6000u, 0u); // DONE and INIT low
+        EXPECT_EQ(ir_capture(t, 0), 0x11u);
+        // Only PROGRAM recovers.
+        t.set_serial(false, false, false);
+        t.set_serial(true, false, false);
+        t.elapse_ns(f->settings().clear_ns);
+        EXPECT_FALSE(f->crc_error());
+        EXPECT_TRUE(f->init_pin());
+    }
+}
+
+TEST(JtagConfiguration, CclkStartupDoesNotStartOverJtag) {
+    Target t(parse_chain("2s100"));
+    Spartan2 *f = t.spartan(0);
+    Bitstream b = make("2s100", false);
+    configure_jtag(t, 0, b, 100);
+    EXPECT_FALSE(f->crc_error());
+    EXPECT_EQ(f->digest(), b.digest); // the frames arrived
+    EXPECT_FALSE(f->done_pin());
+    EXPECT_FALSE(f->configured());
+    EXPECT_EQ(read_status(t, 0) & 0x4000u, 0u);
+    // CCLK is the start-up clock this bitstream asks for.
+    for (int i = 0; i < 8; i++) {
+        t.set_serial(true, false, true);
+        t.set_serial(true, true, true);
+    }
+    EXPECT_TRUE(f->configured());
+}
+
+TEST(JtagConfiguration, ShutdownThenReconfigure) {
+    Target t(parse_chain("2s100,18v02"));
+    Spartan2 *f = t.spartan(0);
+    Bitstream first = make("2s100", true, 1), second = make("2s100", true, 2);
+    configure_jtag(t, 0, first);
+    ASSERT_TRUE(f->configured());
+    shutdown_jtag(t, 0);
+    EXPECT_FALSE(f->configured());
+    EXPECT_FALSE(f->done_pin());
+    EXPECT_FALSE(f->gts_released());
+    EXPECT_FALSE(f->gwe_enabled());
+    EXPECT_FALSE(f->gsr_released());
+    uint32_t s = read_status(t, 0);
+    EXPECT_EQ(s & 0x43C0u, 0x0080u); // DONE low, GHIGH asserted, GSR held, GWE disabled, I/Os 3-stated
+    EXPECT_EQ(s & 0x2000u, 0x2000u); // INIT stays high
+    configure_jtag(t, 0, second);
+    EXPECT_TRUE(f->configured());
+    EXPECT_EQ(f->digest(), second.digest);
+    EXPECT_EQ(f->configurations(), 2u);
+    EXPECT_EQ(f->crc_errors(), 0u);
+}
+
+TEST(JtagConfiguration, UnsyncedDeviceIgnoresPacketsAndReadsZero) {
+    Target t(parse_chain("2s30"));
+    t.elapse_ns(1000000);
+    shutdown_jtag(t, 0);
+    EXPECT_FALSE(t.spartan(0)->synced());
+    EXPECT_EQ(read_status(t, 0), 0u);
+}
+
+TEST(JtagConfiguration, InputIgnoredWhileTheMemoryClears) {
+    Target t(parse_chain("2s15"));
+    Spartan2 *f = t.spartan(0);
+    f->set_clear_ns(1000000000); // longer than the load
+    t.set_serial(false, false, false);
+    t.set_serial(true, false, false);
+    Bitstream b = make("2s15");
+    configure_jtag(t, 0, b);
+    EXPECT_FALSE(f->synced());
+    EXPECT_FALSE(f->configured());
+    EXPECT_FALSE(f->init_pin());
+}
+
+namespace {
+void clock_serial(Target &t, const std::vector<uint8_t> &data) {
+    for (uint8_t byte : data)
+        for (int b = 7; b >= 0; b--) {
+            bool din = (byte >> b) & 1;
+            t.set_serial(true, false, din);
+            t.set_serial(true, true, din);
+        }
+}
+} // namespace
+
+TEST(SlaveSerial, ProgramClearThenLoad) {
+    Target t(parse_chain("18v02,2s150,2s15"));
+    EXPECT_EQ(t.serial_index(), 1);
+    Spartan2 *f = t.spartan(1);
+    f->set_clear_ns(5000);
+    Bitstream b = make("2s150", false, 9);
+    t.set_serial(false, false, false);
+    EXPECT_FALSE(t.init_pin());
+    t.elapse_ns(1000000);
+    EXPECT_FALSE(t.init_pin()); // held while PROGRAM is low
+    t.set_serial(true, false, false);
+    EXPECT_FALSE(t.init_pin());
+    t.elapse_ns(4999);
+    EXPECT_FALSE(t.init_pin());
+    t.elapse_ns(1);
+    EXPECT_TRUE(t.init_pin());
+    EXPECT_FALSE(t.done_pin());
+    clock_serial(t, b.data);
+    EXPECT_TRUE(t.done_pin());
+    EXPECT_TRUE(f->configured());
+    EXPECT_EQ(f->digest(), b.digest);
+    EXPECT_EQ(f->status_word() & 0x7FC1u, 0x6340u | (5u << 10));
+    EXPECT_FALSE(t.spartan(2)->configured()); // the other FPGA saw nothing
+    // PROGRAM clears a configured device.
+    t.set_serial(false, false, false);
+    EXPECT_FALSE(t.done_pin());
+    EXPECT_FALSE(f->configured());
+    EXPECT_EQ(f->digest(), memory_digest(std::vector<uint32_t>(f->memory().size(), 0)));
+}
+
+TEST(SlaveSerial, DataDuringClearAndJtagStartupFail) {
+    Target t(parse_chain("2s30"));
+    Spartan2 *f = t.spartan(0);
+    f->set_clear_ns(1000000); // longer than the clock edges of the dummy and sync words
+    t.set_serial(false, false, false);
+    t.set_serial(true, false, false);
+    clock_serial(t, make("2s30", false).data);
+    EXPECT_FALSE(f->synced());
+    EXPECT_FALSE(t.done_pin());
+
+    f->set_clear_ns(0);
+    t.set_serial(false, false, false);
+    t.set_serial(true, false, false);
+    EXPECT_TRUE(t.init_pin());
+    Bitstream jt = make("2s30", true);
+    clock_serial(t, jt.data);
+    EXPECT_EQ(f->digest(), jt.digest);
+    EXPECT_FALSE(t.done_pin()); // start-up waits for TCK under JSTART
+}
+
+TEST(PowerSupply, PowerLossClearsAndPowerOnClearsMemory) {
+    Target t(parse_chain("2s50"));
+    Spartan2 *f = t.spartan(0);
+    Bitstream b = make("2s50");
+    configure_jtag(t, 0, b);
+    ASSERT_TRUE(f->configured());
+    t.set_power(false);
+    EXPECT_FALSE(f->configured());
+    EXPECT_TRUE(t.done_pin()); // floats
+    EXPECT_TRUE(t.tdo());
+    std::string js = t.status_json();
+    EXPECT_NE(js.find("\"power\":false"), std::string::npos);
+    EXPECT_NE(js.find("\"configured\":false"), std::string::npos);
+    t.set_power(true);
+    EXPECT_FALSE(t.init_pin()); // clearing after power-on
+    EXPECT_FALSE(t.done_pin());
+    t.elapse_ns(f->settings().clear_ns);
+    EXPECT_TRUE(t.init_pin());
+    EXPECT_EQ(f->digest(), memory_digest(std::vector<uint32_t>(f->memory().size(), 0)));
+    EXPECT_EQ(f->frames_written(), 0u);
+    EXPECT_EQ(f->configurations(), 1u); // counts over the device's life
+    configure_jtag(t, 0, b);
+    EXPECT_TRUE(f->configured());
+    EXPECT_EQ(f->configurations(), 2u);
+}
+
+TEST(StatusReport, TextAndJsonNameEveryDevice) {
+    Target t(parse_chain("2s100:v2,18v01,dev:0x0ABCD093:6"));
+    Bitstream b = make("2s100");
+    configure_jtag(t, 0, b);
+    std::string txt = t.status_text();
+    EXPECT_NE(txt.find("supply: on"), std::string::npos);
+    EXPECT_NE(txt.find("2s100 IDCODE 20614093"), std::string::npos);
+    EXPECT_NE(txt.find("configured yes"), std::string::npos);
+    EXPECT_NE(txt.find("18v01 IDCODE 05024093 IR 8"), std::string::npos);
+    EXPECT_NE(txt.find("dev IDCODE 0ABCD093 IR 6"), std::string::npos);
+    char digest[32];
+    std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(b.digest));
+    EXPECT_NE(txt.find(digest), std::string::npos);
+    std::string js = t.status_json();
+    EXPECT_NE(js.find("\"configured\":true"), std::string::npos);
+    EXPECT_NE(js.find("\"status\":\"00007740\""), std::string::npos);
+    EXPECT_NE(js.find(std::string("\"digest\":\"") + digest + "\""), std::string::npos);
+    EXPECT_NE(js.find("\"kind\":\"prom\""), std::string::npos);
+    EXPECT_NE(js.find("\"kind\":\"generic\""), std::string::npos);
+}
