@@ -1,10 +1,15 @@
 // Port records per second through the bench backend of the port seam, against the
 // test bench in the same process (its server thread answers on a Unix socket).
+// Then the same through the vok_xpar driver: slave-serial bytes (sixteen writes each)
+// and JTAG shifts with and without TDO.
 //   port_record_rate [records]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <dlfcn.h>
+#include <string>
+#include <vector>
 
 #include "port.h"
 #include "test_bench.h"
@@ -61,6 +66,51 @@ int main(int argc, char **argv) {
         t.report("reads only", double(reads));
     }
     vokhw::port_release();
+
+    // The Xilinx cable's detect loop, so that the driver finds a cable.
+    bench.set_responder([](uint16_t, uint8_t data, uint8_t) -> uint8_t {
+        return (data & 0x40) ? 0x3F : 0x9F;
+    });
+    std::string lib = std::string(VOK_BIN_DIR) + "/vok_xpar.so";
+    void *h = ::dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (h == nullptr) {
+        std::fprintf(stderr, "%s\n", ::dlerror());
+        return 1;
+    }
+    auto init = reinterpret_cast<int32_t (*)(int32_t, int32_t, char *)>(::dlsym(h, "ss_init"));
+    auto tx = reinterpret_cast<int32_t (*)(const uint8_t *, int32_t)>(::dlsym(h, "ss_tx"));
+    auto done = reinterpret_cast<int32_t (*)()>(::dlsym(h, "ss_done"));
+    auto txrx = reinterpret_cast<int32_t (*)(const uint8_t *, uint8_t *, int32_t, int32_t, int32_t)>(
+        ::dlsym(h, "jtag_txrx"));
+    auto end = reinterpret_cast<int32_t (*)()>(::dlsym(h, "ss_end"));
+    if (init(0, 0, nullptr) != 0) {
+        std::fprintf(stderr, "no cable\n");
+        return 1;
+    }
+    std::vector<uint8_t> block(8192, 0x5A), tdo(8192);
+    {
+        long blocks = n / (16 * 8192) + 1;
+        Timer t;
+        for (long b = 0; b < blocks; ++b)
+            tx(block.data(), static_cast<int32_t>(block.size()));
+        done();
+        t.report("vok_xpar ss_tx, 8192-byte blocks", double(blocks * 8192 * 16 + 1));
+    }
+    {
+        long blocks = n / (2 * 65536) + 1;
+        Timer t;
+        for (long b = 0; b < blocks; ++b)
+            txrx(block.data(), nullptr, 65536, 0, 0);
+        done();
+        t.report("vok_xpar jtag_txrx, no TDO", double(blocks * 65536 * 2 + 1));
+    }
+    {
+        Timer t;
+        txrx(block.data(), tdo.data(), 65536, 0, 0);
+        t.report("vok_xpar jtag_txrx, with TDO", double(65536 * 3));
+    }
+    end();
+    ::dlclose(h);
     std::printf("records seen by the bench: %llu\n",
                 static_cast<unsigned long long>(bench.record_count()));
     return 0;
