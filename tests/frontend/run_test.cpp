@@ -433,6 +433,20 @@ TEST_F(Continuous, MissingFileIsPolledWithAPause)
     ASSERT_TRUE(seen("Complete!\n")) << text();
 }
 
+TEST_F(Continuous, NoTargetAtOpenWaitsForTheFileThenConfigures)
+{
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    cfg("init 4\n");
+    start();
+    ASSERT_TRUE(seen("Complete!\n")) << text();
+    const std::string expected = kBanner + "NO Target\n" + kFileMode + "Error ! ,target\n" +
+                                 "Waiting for update 'design.bit'\n" + file_block("SlaveSerial", s) +
+                                 "Start Configraion\nConfigration bit       0 to -    799\rComplete!\n";
+    EXPECT_EQ(text().substr(0, expected.size()), expected);
+}
+
 TEST_F(Continuous, FileErrorEndsContinuousMode)
 {
     vt::BitSpec s;
