@@ -187,15 +187,6 @@ TEST_P(ChainDiscovery, PromChosenAsTargetFailsTheStart)
     EXPECT_EQ(chain.devices[0].instructions_loaded, 1u) << "only the BYPASS load of the discovery";
 }
 
-TEST_P(ChainDiscovery, TargetOutsideTheChainFailsSilently)
-{
-    Chain chain({fake::spartan2(XC2S100)}, order());
-    bscan_tdo_chips = 1;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(jtag_start(XC2S100), ERR_TARGET);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
 INSTANTIATE_TEST_SUITE_P(BothEntryPoints, ChainDiscovery,
                          ::testing::Values(fake::Order::LsbFirst, fake::Order::MsbFirst),
                          [](const auto &info) {

@@ -240,14 +240,23 @@ TEST_F(Simcable, TargetOutsideTheChainFails)
     EXPECT_EQ(r.out.find("JTAG Chain"), std::string::npos) << r.out;
 }
 
-TEST_F(Simcable, EmptyChainIsNoTarget)
+// The slave-serial entry points of the same cable load the FPGA nearest TDO.
+TEST_F(Simcable, SlaveSerialLoadsTheFpgaNearestTdo)
 {
     sim::TempDir dir;
-    mkbit(dir, "2s15");
-    sim::write_file(dir / "bench.cfg", "power on\n");
-    const sim::Result r = vokusb(dir, "vok_sim");
-    EXPECT_EQ(r.status, 0x2000 >> 8) << r.out;
-    EXPECT_EQ(r.out.find("Device ID code"), std::string::npos) << r.out;
+    const std::string digest = mkbit(dir, "2s30", {"--startup", "cclk"});
+    bench_file(dir, "2s30,18v01");
+    const sim::Result r = vokusb(dir, "vok_sim", {"-mode", "sserial"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Complete!\n"), std::string::npos) << r.out;
+    auto state = sim::read_state(dir / "target_state.txt");
+    EXPECT_EQ(state[0]["configured"], "1");
+    EXPECT_EQ(state[0]["digest"], digest);
+    const std::string log = sim::read_file(dir / "simcable.log");
+    EXPECT_EQ(log.rfind("ss_init 0 0\n", 0), 0u) << log.substr(0, 200);
+    EXPECT_NE(log.find("ss_program 0\nss_program 1\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("ss_done 1\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\nss_end tck 0 cclk "), std::string::npos) << log;
 }
 
 // Continuous mode configures the same device again when the file changes: the
