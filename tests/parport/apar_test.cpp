@@ -162,4 +162,17 @@ TEST_F(Apar, CloseSendsPendingWritesAndGivesThePortBack) {
     EXPECT_EQ(dlsym(handle_, "giveio_start"), nullptr);
 }
 
+TEST_F(Apar, UnloadingWithThePortStillHeldSendsPendingWrites) {
+    open_cable();
+    const uint8_t data = 0x0F;
+    ss_tx(&data, 1);
+    ASSERT_EQ(::dlclose(handle_), 0);
+    handle_ = nullptr;
+    EXPECT_TRUE(bench_->wait_disconnected());
+    auto log = bench_->records();
+    ASSERT_EQ(log.size(), 17u);
+    EXPECT_EQ(writes_to(log, 0x378).back(), 0x17);
+    EXPECT_EQ(to_string(log.back()), "X 0378 00");
+}
+
 } // namespace
