@@ -336,3 +336,96 @@ TEST(StatusReport, TextAndJsonNameEveryDevice) {
     EXPECT_NE(js.find("\"kind\":\"prom\""), std::string::npos);
     EXPECT_NE(js.find("\"kind\":\"generic\""), std::string::npos);
 }
+
+TEST(JtagConfiguration, FrameReadbackThroughCfgOut) {
+    Target t(parse_chain("2s15"));
+    Spartan2 *f = t.spartan(0);
+    Bitstream b = make("2s15", true, 4);
+    configure_jtag(t, 0, b);
+    ASSERT_TRUE(f->configured());
+    const PartInfo &p = f->part();
+    const uint32_t fw = uint32_t(p.frame_words());
+    // FAR <- CLB column 1, minor 2; RCFG; read a pad frame and two frames.
+    Driver d(t);
+    d.reset();
+    d.instruction(0, Spartan2::CFG_IN);
+    d.shift_words(0, {0x30002001, far_value(0, 1, 2), 0x30008001, 4, 0x28006000 | (3 * fw), 0});
+    d.instruction(0, Spartan2::CFG_OUT);
+    auto out = d.scan(false, std::vector<bool>(1 + 3 * fw * 32, false));
+    std::vector<uint32_t> words;
+    for (uint32_t w = 0; w < 3 * fw; w++) {
+        uint32_t v = 0;
+        for (int i = 0; i < 32; i++)
+            v = (v << 1) | uint32_t(out[1 + w * 32 + uint32_t(i)]);
+        words.push_back(v);
+    }
+    const std::vector<uint32_t> &mem = f->memory();
+    size_t first = size_t(8 + 2) * fw; // after the clock column, minor 2 of column 1
+    for (uint32_t i = 0; i < fw; i++)
+        EXPECT_EQ(words[i], 0u) << "pad word " << i;
+    for (uint32_t i = 0; i < 2 * fw; i++)
+        EXPECT_EQ(words[fw + i], mem[first + i]) << i;
+    EXPECT_NE(mem[first], 0u);
+}
+
+TEST(ModelSettings, StartWaitingForTheCrcCheckStopsABadTail) {
+    // The final CRC word is wrong: with START acting at once the device has
+    // already started when the check fails; waiting for the check keeps it down.
+    Bitstream b = make("2s15", false);
+    size_t n = b.words.size();
+    BitgenOptions o;
+    o.part = "2s15";
+    o.startup_jtag = false;
+    o.corrupt_word = (long long)(n - 5);
+    Bitstream bad = generate_bitstream(o);
+    for (bool at_once : {true, false}) {
+        SCOPED_TRACE(at_once);
+        Spartan2Settings s;
+        s.start_at_once = at_once;
+        s.clear_ns = 0;
+        Spartan2 f(*find_part("2s15"), s);
+        for (uint8_t byte : bad.data)
+            for (int k = 7; k >= 0; k--) {
+                f.set_cclk(false, (byte >> k) & 1);
+                f.set_cclk(true, (byte >> k) & 1);
+            }
+        EXPECT_TRUE(f.crc_error());
+        EXPECT_FALSE(f.init_pin());
+        EXPECT_EQ(f.done_pin(), at_once);
+        EXPECT_EQ(f.digest(), b.digest);
+    }
+}
+
+TEST(ModelSettings, JstartInRunTestIdleOnly) {
+    Spartan2Settings s;
+    s.jstart_any_state = false;
+    s.clear_ns = 0;
+    Spartan2 f(*find_part("2s15"), s);
+    Bitstream b = make("2s15");
+    for (uint32_t w : b.words)
+        f.feed_word(w);
+    ASSERT_TRUE(f.sequencer_running());
+    // Drive the TAP by hand: JSTART into the IR, then 16 TCKs in Shift-DR.
+    auto clock = [&f](bool tms, bool tdi) {
+        f.fall();
+        f.rise(tms, tdi);
+    };
+    for (int i = 0; i < 5; i++)
+        clock(true, false);
+    for (bool tms : {false, true, true, false, false})
+        clock(tms, false);
+    for (int i = 0; i < 5; i++)
+        clock(i == 4, (Spartan2::JSTART >> i) & 1);
+    for (bool tms : {true, true, false, false}) // Update-IR, Select-DR, Capture-DR, Shift-DR
+        clock(tms, false);
+    for (int i = 0; i < 16; i++)
+        clock(false, false);
+    EXPECT_FALSE(f.done_pin());
+    EXPECT_EQ(f.jstart_clocks(), 0u);
+    for (bool tms : {true, true, false}) // Exit1-DR, Update-DR, Run-Test/Idle
+        clock(tms, false);
+    for (int i = 0; i < 8; i++)
+        clock(false, false);
+    EXPECT_TRUE(f.done_pin());
+    EXPECT_EQ(f.jstart_clocks(), 8u);
+}
