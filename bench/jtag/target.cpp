@@ -157,7 +157,7 @@ std::vector<DeviceSpec> parse_chain(std::string_view words) {
 }
 
 struct Target::Impl {
-    std::vector<DeviceSpec> specs;
+    std::vector<DeviceSpec> layout;
     std::vector<std::unique_ptr<JtagDevice>> owned;
     std::vector<JtagDevice *> devs;  // index 0 nearest TDO
     std::vector<Spartan2 *> fpgas;   // per index, null for other devices
@@ -176,7 +176,7 @@ struct Target::Impl {
         all_fpgas.clear();
         serial = nullptr;
         serial_index = -1;
-        for (const auto &s : specs) {
+        for (const auto &s : layout) {
             std::unique_ptr<JtagDevice> d;
             Spartan2 *fp = nullptr;
             if (s.kind == DeviceSpec::Kind::Spartan2) {
@@ -227,7 +227,7 @@ struct Target::Impl {
 Target::Target(std::vector<DeviceSpec> chain, bool powered) : impl_(std::make_unique<Impl>()) {
     if (chain.size() > max_chain_devices)
         throw std::invalid_argument("too many devices in the chain");
-    impl_->specs = std::move(chain);
+    impl_->layout = std::move(chain);
     impl_->powered = powered;
     impl_->build();
 }
@@ -246,18 +246,18 @@ bool Target::powered() const { return impl_->powered; }
 void Target::set_chain(std::vector<DeviceSpec> chain) {
     if (chain.size() > max_chain_devices)
         throw std::invalid_argument("too many devices in the chain");
-    auto old = std::move(impl_->specs);
-    impl_->specs = std::move(chain);
+    auto old = std::move(impl_->layout);
+    impl_->layout = std::move(chain);
     try {
         impl_->build();
     } catch (...) {
-        impl_->specs = std::move(old);
+        impl_->layout = std::move(old);
         impl_->build();
         throw;
     }
 }
 
-const std::vector<DeviceSpec> &Target::chain() const { return impl_->specs; }
+const std::vector<DeviceSpec> &Target::chain() const { return impl_->layout; }
 
 void Target::set_jtag(bool tck, bool tms, bool tdi) {
     Impl &m = *impl_;
@@ -355,7 +355,7 @@ std::string Target::status_text() const {
     out += "chain: " + std::to_string(m.devs.size()) + " device" + (m.devs.size() == 1 ? "" : "s") +
            " (TDO first)\n";
     for (size_t i = 0; i < m.devs.size(); i++) {
-        const DeviceSpec &s = m.specs[i];
+        const DeviceSpec &s = m.layout[i];
         out += "  " + std::to_string(i) + ": " + s.part + " IDCODE " + hex32(m.devs[i]->idcode()) +
                " IR " + std::to_string(m.devs[i]->ir_len()) + " TAP " + tap_state_name(m.devs[i]->state());
         if (const Spartan2 *f = m.fpgas[i]) {
@@ -378,7 +378,7 @@ std::string Target::status_json() const {
     const Impl &m = *impl_;
     std::string out = std::string("{\"power\":") + (m.powered ? "true" : "false") + ",\"devices\":[";
     for (size_t i = 0; i < m.devs.size(); i++) {
-        const DeviceSpec &s = m.specs[i];
+        const DeviceSpec &s = m.layout[i];
         if (i)
             out += ",";
         out += "{\"index\":" + std::to_string(i) + ",\"kind\":\"" + kind_name(s.kind) + "\",\"part\":\"" +

@@ -61,6 +61,8 @@ public:
     bool init_pin() const;
 
     // Simulated time passes (INIT stays low for the clear time after PROGRAM).
+    // Each rising TCK or CCLK edge also lets a short clock period pass (see
+    // Spartan2Settings::clock_ns), so a clear ends even if no one calls this.
     void elapse_ns(uint64_t ns);
 
     // Device models, index 0 nearest TDO; null where the device is not a Spartan-II.

@@ -148,7 +148,7 @@ TEST(ChainModel, UserRegistersCaptureAndUpdate) {
     EXPECT_EQ(f->user_updates(0), 1u);
 }
 
-TEST(ChainSpec, ParsesEveryDeviceWord) {
+TEST(ChainWords, ParsesEveryDevice) {
     auto c = parse_chain("2s15, 2s30,2s50,2s100,2s150,2S200:v3,18v256,18v512,18v01,18v02,18v04,dev:1234A093:7");
     ASSERT_EQ(c.size(), 12u);
     EXPECT_EQ(c[0].kind, DeviceSpec::Kind::Spartan2);
