@@ -173,7 +173,6 @@ int32_t bscan_scan_chain()
     if (count > 0) {
         shift(nullptr, nullptr, 1, 1, 1);
         shift(nullptr, nullptr, 2, 0, 0); // Shift-DR
-        std::memset(ids.data(), 0, ids.size());
         shift(nullptr, ids.data(), 32 * count, 0, 1); // ends in Exit1-DR
     }
     to_stream_order(capture.data(), static_cast<int32_t>(capture.size()));
