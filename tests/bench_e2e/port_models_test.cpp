@@ -32,7 +32,7 @@ uint8_t write_read(Port &p, uint8_t data) {
     return p.read(BASE + 1);
 }
 
-TEST(PortModel, IdlePortReadsBackRegistersAndCountsAccesses) {
+TEST(BenchPortModel, IdlePortReadsBackRegistersAndCountsAccesses) {
     FakeLines lines;
     Port p(BASE, lines, nullptr);
     EXPECT_EQ(p.read(BASE + 1), 0x7F);
@@ -51,7 +51,7 @@ TEST(PortModel, IdlePortReadsBackRegistersAndCountsAccesses) {
     EXPECT_EQ(p.read(BASE + 2), 0x0C);
 }
 
-TEST(PortModel, IdleValueSetsFloatingPinsAndBusyIsInverted) {
+TEST(BenchPortModel, IdleValueSetsFloatingPinsAndBusyIsInverted) {
     FakeLines lines;
     Port p(BASE, lines, nullptr, 0x87); // all inputs low, BUSY pin low
     EXPECT_EQ(p.read(BASE + 1), 0x87);
@@ -61,7 +61,7 @@ TEST(PortModel, IdleValueSetsFloatingPinsAndBusyIsInverted) {
     EXPECT_EQ(write_read(p, 0x10) & 0x80, 0x80);
 }
 
-TEST(PortModel, TraceRecordsAccessesInOrder) {
+TEST(BenchPortModel, TraceRecordsAccessesInOrder) {
     FakeLines lines;
     Port p(BASE, lines, nullptr);
     p.trace(true);
@@ -71,7 +71,7 @@ TEST(PortModel, TraceRecordsAccessesInOrder) {
     EXPECT_EQ(p.accesses(), want);
 }
 
-TEST(XilinxCable, PoweredDetectLoopSenseAndJtagLines) {
+TEST(XilinxCableModel, PoweredDetectLoopSenseAndJtagLines) {
     FakeLines lines;
     Port p(BASE, lines, bench::make_xilinx_cable(lines));
     uint8_t s = write_read(p, 0x50);
@@ -97,7 +97,7 @@ TEST(XilinxCable, PoweredDetectLoopSenseAndJtagLines) {
     EXPECT_TRUE(lines.serial.empty());
 }
 
-TEST(XilinxCable, UnpoweredOnlyTheBusyLoopAnswers) {
+TEST(XilinxCableModel, UnpoweredOnlyTheBusyLoopAnswers) {
     FakeLines lines;
     lines.power = false;
     Port p(BASE, lines, bench::make_xilinx_cable(lines));
@@ -116,7 +116,7 @@ TEST(XilinxCable, UnpoweredOnlyTheBusyLoopAnswers) {
     EXPECT_EQ(write_read(q, 0x10), 0x77);
 }
 
-TEST(XilinxCable, NamedSettingsChangeTheirLines) {
+TEST(XilinxCableModel, NamedSettingsChangeTheirLines) {
     FakeLines lines;
     bench::XilinxSettings s;
     s.d3_disables_outputs = true;
@@ -133,7 +133,7 @@ TEST(XilinxCable, NamedSettingsChangeTheirLines) {
     EXPECT_EQ(st & 0x10, 0x10); // D4 low no longer pulls TDO down
 }
 
-TEST(XilinxCable, SerialLeadsDriveProgramCclkDinAndReadDone) {
+TEST(XilinxCableModel, SerialLeadsDriveProgramCclkDinAndReadDone) {
     FakeLines lines;
     Port p(BASE, lines, bench::make_cable("xilinx-ss", lines));
     lines.serial.clear();
@@ -149,7 +149,7 @@ TEST(XilinxCable, SerialLeadsDriveProgramCclkDinAndReadDone) {
     EXPECT_EQ(p.read(BASE + 1) & 0x10, 0x00);
 }
 
-TEST(AlteraCable, BufferNeedsEnableAndPower) {
+TEST(AlteraCableModel, BufferNeedsEnableAndPower) {
     FakeLines lines;
     Port p(BASE, lines, bench::make_altera_cable(lines));
     lines.jtag.clear();
@@ -165,7 +165,7 @@ TEST(AlteraCable, BufferNeedsEnableAndPower) {
     EXPECT_EQ(lines.jtag.size(), 2u);
 }
 
-TEST(AlteraCable, LoopsSenseAndInvertedTdo) {
+TEST(AlteraCableModel, LoopsSenseAndInvertedTdo) {
     FakeLines lines;
     Port p(BASE, lines, bench::make_altera_cable(lines));
     EXPECT_EQ(write_read(p, 0x00) & 0x40, 0x00);
@@ -193,7 +193,7 @@ TEST(AlteraCable, LoopsSenseAndInvertedTdo) {
     EXPECT_EQ(write_read(q, 0x80) & 0x08, 0x00); // grounded: no sense
 }
 
-TEST(AlteraCable, SerialAdapterMapsTckToDinTmsToCclkAndDoneToPin13) {
+TEST(AlteraCableModel, SerialAdapterMapsTckToDinTmsToCclkAndDoneToPin13) {
     FakeLines lines;
     Port p(BASE, lines, bench::make_cable("altera-ss", lines));
     p.write(BASE + 2, 0x02);
@@ -211,7 +211,7 @@ TEST(AlteraCable, SerialAdapterMapsTckToDinTmsToCclkAndDoneToPin13) {
     EXPECT_EQ(p.read(BASE + 1) & 0x10, 0x00);
 }
 
-TEST(CableNames, KnownNamesAndErrors) {
+TEST(CableModelNames, KnownNamesAndErrors) {
     FakeLines lines;
     for (const char *n : {"xilinx", "xilinx-ss", "altera", "altera-ss"}) {
         auto c = bench::make_cable(n, lines);

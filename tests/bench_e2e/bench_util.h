@@ -1,0 +1,52 @@
+// Helpers of the end-to-end tests: the built programs, bitstreams from
+// `vokbench mkbit`, and the bench state as `vokbench` reports it.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "proc.h"
+
+namespace e2e {
+
+std::string bin(const std::string &name); // a file of the build's bin folder
+
+struct Bitstream {
+    std::string path;
+    std::string digest; // the frame-memory digest mkbit announces, upper case hex
+};
+
+// vokbench mkbit --part PART -o DIR/NAME [extra...]; fails the test on error.
+Bitstream mkbit(const TempDir &dir, const std::string &part, const std::string &name,
+                const std::vector<std::string> &extra = {});
+
+struct DeviceState {
+    std::string part;
+    bool configured = false;
+    bool done = false;
+    bool init = false;
+    int crc_errors = -1;
+    long frames_written = -1;
+    int configurations = -1;
+    std::string digest; // upper case hex
+};
+
+struct PortState {
+    std::string cable;
+    long reads = -1, writes = -1;
+};
+
+struct BenchState {
+    bool powered = false;
+    std::map<int, DeviceState> devices;
+    std::map<std::string, PortState> ports; // by "0378"
+};
+
+// Reads the state block that `vokbench run` prints and `ctl status` answers.
+BenchState parse_state(const std::string &text);
+
+// vokbench ctl --socket SOCKET words...
+Result ctl(const std::string &socket, const std::string &request);
+
+} // namespace e2e

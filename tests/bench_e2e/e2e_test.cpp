@@ -1,0 +1,335 @@
+// The real vokusb, driving vok_xpar and vok_apar, against a vokbench: a simulated
+// parallel port, cable and Spartan-II chain in another process.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+#include "bench_util.h"
+
+namespace {
+
+using namespace e2e;
+
+struct CableCase {
+    const char *cable;
+    const char *driver;
+};
+const CableCase CABLES[] = {{"xilinx", "vok_xpar"}, {"altera", "vok_apar"}};
+
+// vokbench run BENCH... -- vokusb ARGS... in dir.
+Result bench_run(const TempDir &dir, const std::vector<std::string> &bench,
+                 const std::vector<std::string> &vokusb_args, double timeout_s = 60) {
+    std::vector<std::string> argv = {bin("vokbench"), "run"};
+    argv.insert(argv.end(), bench.begin(), bench.end());
+    argv.push_back("--");
+    argv.push_back(bin("vokusb"));
+    argv.insert(argv.end(), vokusb_args.begin(), vokusb_args.end());
+    return run(argv, dir.path(), timeout_s);
+}
+
+void expect_configured(const BenchState &s, int index, const Bitstream &bit, int configurations,
+                       const std::string &out) {
+    ASSERT_TRUE(s.devices.count(index)) << out;
+    const DeviceState &d = s.devices.at(index);
+    EXPECT_TRUE(d.configured) << out;
+    EXPECT_TRUE(d.done) << out;
+    EXPECT_EQ(d.crc_errors, 0) << out;
+    EXPECT_EQ(d.digest, bit.digest) << out;
+    EXPECT_EQ(d.configurations, configurations) << out;
+}
+
+TEST(ParallelJtag, EveryPartThroughEachCable) {
+    TempDir dir;
+    for (const char *part : {"2s15", "2s30", "2s50", "2s100", "2s150", "2s200"}) {
+        Bitstream bit = mkbit(dir, part, std::string(part) + ".bit", {"--startup", "jtag"});
+        for (const auto &c : CABLES) {
+            SCOPED_TRACE(std::string(part) + " through " + c.cable);
+            Result r = bench_run(dir, {"--chain", part, "--port", std::string("0x378:") + c.cable},
+                                 {bit.path, "-driver", c.driver});
+            ASSERT_FALSE(r.timed_out) << r.out;
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_NE(r.out.find("Complete!"), std::string::npos) << r.out;
+            BenchState s = parse_state(r.out);
+            expect_configured(s, 0, bit, 1, r.out);
+            EXPECT_EQ(s.ports["0378"].cable, c.cable);
+            EXPECT_GT(s.ports["0378"].writes, 0);
+        }
+    }
+}
+
+TEST(ParallelJtag, BehindAndBeforeAPromAutomaticAndByTarget) {
+    TempDir dir;
+    Bitstream b50 = mkbit(dir, "2s50", "a.bit", {"--startup", "jtag"});
+    Bitstream b30 = mkbit(dir, "2s30", "b.bit", {"--startup", "jtag", "--seed", "7"});
+    struct Case {
+        const char *chain;
+        const Bitstream *bit;
+        int fpga; // index from the TDO end
+        const char *target; // -target argument, or null for automatic choice
+    } cases[] = {
+        {"18v02,2s50", &b50, 1, nullptr},
+        {"2s50,18v02", &b50, 0, nullptr},
+        {"18v04,2s30", &b30, 1, "1"},
+        {"2s30,18v01", &b30, 0, "0"},
+    };
+    for (const auto &c : CABLES) {
+        for (const auto &k : cases) {
+            SCOPED_TRACE(std::string(k.chain) + " through " + c.cable + (k.target ? " -target" : " auto"));
+            std::vector<std::string> args = {k.bit->path, "-driver", c.driver};
+            if (k.target) args.insert(args.end(), {"-target", k.target});
+            Result r = bench_run(dir, {"--chain", k.chain, "--port", std::string("0x378:") + c.cable}, args);
+            ASSERT_FALSE(r.timed_out) << r.out;
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_NE(r.out.find("Complete!"), std::string::npos) << r.out;
+            expect_configured(parse_state(r.out), k.fpga, *k.bit, 1, r.out);
+        }
+    }
+}
+
+TEST(ParallelSlaveSerial, ThroughEachCableAndACorruptedBitstreamFails) {
+    TempDir dir;
+    Bitstream good = mkbit(dir, "2s100", "good.bit", {"--startup", "cclk"});
+    Bitstream bad = mkbit(dir, "2s100", "bad.bit", {"--startup", "cclk", "--corrupt", "200"});
+    for (const auto &c : CABLES) {
+        std::string port = std::string("0x378:") + c.cable + "-ss";
+        SCOPED_TRACE(port);
+        Result r = bench_run(dir, {"--chain", "2s100", "--port", port},
+                             {good.path, "-driver", c.driver, "-mode", "sserial"});
+        ASSERT_FALSE(r.timed_out) << r.out;
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("Complete!"), std::string::npos) << r.out;
+        expect_configured(parse_state(r.out), 0, good, 1, r.out);
+
+        r = bench_run(dir, {"--chain", "2s100", "--port", port},
+                      {bad.path, "-driver", c.driver, "-mode", "sserial"});
+        ASSERT_FALSE(r.timed_out) << r.out;
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_NE(r.out.find("Error ! \n"), std::string::npos) << r.out;
+        BenchState s = parse_state(r.out);
+        ASSERT_TRUE(s.devices.count(0)) << r.out;
+        EXPECT_FALSE(s.devices[0].done) << r.out;
+        EXPECT_FALSE(s.devices[0].configured) << r.out;
+        EXPECT_GE(s.devices[0].crc_errors, 1) << r.out;
+    }
+}
+
+TEST(ParallelProbe, NoCableSupplyOffAndPortZero) {
+    TempDir dir;
+    Bitstream bit = mkbit(dir, "2s15", "d.bit", {"--startup", "jtag"});
+    for (const auto &c : CABLES) {
+        SCOPED_TRACE(c.driver);
+        Result r = bench_run(dir, {"--chain", "2s15", "--port", "0x378:none"}, {bit.path, "-driver", c.driver});
+        EXPECT_EQ(r.status, 64) << r.out;
+        EXPECT_NE(r.out.find("No Probe\n"), std::string::npos) << r.out;
+        // Nothing at the base at all: no port access.
+        r = bench_run(dir, {"--chain", "2s15", "--port", "0x278:none"}, {bit.path, "-driver", c.driver});
+        EXPECT_EQ(r.status, 64) << r.out;
+        EXPECT_NE(r.out.find("Can't access GIVEIO system\n"), std::string::npos) << r.out;
+        // Port 0 means 0x378, and the probe name says so.
+        r = bench_run(dir, {"--chain", "2s15", "--port", std::string("0x378:") + c.cable},
+                      {bit.path, "-driver", c.driver, "-port", "0"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("IO Base=0378'"), std::string::npos) << r.out;
+        r = bench_run(dir, {"--chain", "2s15", "--port", std::string("0x278:") + c.cable},
+                      {bit.path, "-driver", c.driver, "-port", "278"});
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("IO Base=0278'"), std::string::npos) << r.out;
+        EXPECT_GT(parse_state(r.out).ports["0278"].writes, 0) << r.out;
+    }
+    // Supply off: the Altera cable's detect loop still answers, so the power check fails;
+    // the Xilinx cable's loop is powered from the target, so the probe fails.
+    Result r = bench_run(dir, {"--chain", "2s15", "--power", "off", "--port", "0x378:altera"},
+                         {bit.path, "-driver", "vok_apar"});
+    EXPECT_EQ(r.status, 16) << r.out;
+    EXPECT_NE(r.out.find("Target power down\n"), std::string::npos) << r.out;
+    r = bench_run(dir, {"--chain", "2s15", "--power", "off", "--port", "0x378:xilinx"},
+                  {bit.path, "-driver", "vok_xpar"});
+    EXPECT_EQ(r.status, 64) << r.out;
+    EXPECT_NE(r.out.find("No Probe\n"), std::string::npos) << r.out;
+}
+
+// A bench served in the background, with a vokusb run beside it.
+class ServedBench : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string socket = dir / "bench.sock";
+    std::unique_ptr<Background> bench;
+
+    void serve(const std::vector<std::string> &options) {
+        std::vector<std::string> argv = {bin("vokbench"), "serve", "--socket", socket};
+        argv.insert(argv.end(), options.begin(), options.end());
+        bench = std::make_unique<Background>(argv, dir.path(), dir / "bench.log");
+        for (int i = 0; i < 500; ++i) {
+            if (ctl(socket, "status").status == 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FAIL() << "the bench did not come up: " << bench->output();
+    }
+
+    BenchState state() { return parse_state(ctl(socket, "status").out); }
+
+    // Waits until pred holds for the bench state; false after timeout_s.
+    bool wait_state(const std::function<bool(const BenchState &)> &pred, double timeout_s) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+        while (std::chrono::steady_clock::now() < end) {
+            if (pred(state())) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    // Waits until the background run has printed text; false after timeout_s.
+    bool wait_output(Background &p, const std::string &text, double timeout_s) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
+        while (p.output().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
+    }
+
+    int configurations() {
+        BenchState s = state();
+        return s.devices.count(0) ? s.devices[0].configurations : -1;
+    }
+};
+
+TEST_F(ServedBench, ContinuousModeConfiguresOnNewFileAndAfterPowerReturns) {
+    serve({"--chain", "2s50", "--port", "0x378:xilinx"});
+    Bitstream first = mkbit(dir, "2s50", "design.bit", {"--startup", "jtag", "--time", "10:00:00"});
+    Background vokusb({bin("vokusb"), "design.bit", "-driver", "vok_xpar", "-continue"}, dir.path(),
+                      dir / "vokusb.log", {{"VOKBENCH", socket}});
+    auto configs_are = [](int n) {
+        return [n](const BenchState &s) { return s.devices.count(0) && s.devices.at(0).configurations == n; };
+    };
+    ASSERT_TRUE(wait_state(configs_are(1), 20)) << vokusb.output();
+    EXPECT_EQ(state().devices[0].digest, first.digest);
+
+    // Unchanged file: no configuration for a while (passes poll every 100 ms).
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(configurations(), 1) << vokusb.output();
+
+    // A new time stamp (written aside, then moved over the file) configures again.
+    Bitstream second = mkbit(dir, "2s50", "next.bit", {"--startup", "jtag", "--time", "11:00:00", "--seed", "5"});
+    ASSERT_EQ(std::rename(second.path.c_str(), (dir / "design.bit").c_str()), 0);
+    ASSERT_TRUE(wait_state(configs_are(2), 20)) << vokusb.output();
+    EXPECT_EQ(state().devices[0].digest, second.digest);
+
+    // Supply off and on: the same file again, once the run has seen the loss.
+    ASSERT_EQ(ctl(socket, "power off").status, 0);
+    EXPECT_TRUE(wait_output(vokusb, "Target Power Down\n", 10)) << vokusb.output();
+    ASSERT_EQ(ctl(socket, "power on").status, 0);
+    ASSERT_TRUE(wait_state(configs_are(3), 20)) << vokusb.output();
+    EXPECT_TRUE(state().devices[0].configured);
+    EXPECT_EQ(state().devices[0].digest, second.digest);
+    EXPECT_TRUE(vokusb.running()) << vokusb.output();
+}
+
+TEST_F(ServedBench, ASecondSlaveSerialConfigurationPulsesProgramEachRun) {
+    serve({"--chain", "2s30", "--port", "0x378:xilinx-ss"});
+    Bitstream a = mkbit(dir, "2s30", "a.bit", {"--startup", "cclk"});
+    Bitstream b = mkbit(dir, "2s30", "b.bit", {"--startup", "cclk", "--seed", "3"});
+    Env env = {{"VOKBENCH", socket}};
+    ASSERT_EQ(ctl(socket, "trace 378 on").status, 0);
+    for (const Bitstream *bit : {&a, &b}) {
+        Result r = run({bin("vokusb"), bit->path, "-driver", "vok_xpar", "-mode", "sserial"}, dir.path(), 60, env);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("Complete!"), std::string::npos) << r.out;
+    }
+    BenchState s = state();
+    EXPECT_EQ(s.devices[0].configurations, 2);
+    EXPECT_EQ(s.devices[0].digest, b.digest);
+    // Each run pulses PROGRAM twice: data 0x10, 0x10, 0x14 in a row.
+    std::string trace = ctl(socket, "trace 378").out;
+    size_t pulses = 0;
+    for (size_t at = 0; (at = trace.find("W 0378 10\nW 0378 10\nW 0378 14\n", at)) != std::string::npos; ++at)
+        ++pulses;
+    EXPECT_EQ(pulses, 4u);
+}
+
+TEST_F(ServedBench, SupplySwitchedOffDuringAContinuousRunThroughAltera) {
+    serve({"--chain", "2s15", "--port", "0x378:altera"});
+    mkbit(dir, "2s15", "design.bit", {"--startup", "jtag"});
+    Background vokusb({bin("vokusb"), "design.bit", "-driver", "vok_apar", "-continue"}, dir.path(),
+                      dir / "vokusb.log", {{"VOKBENCH", socket}});
+    ASSERT_TRUE(wait_state([](const BenchState &s) { return s.devices.count(0) && s.devices.at(0).configured; }, 20))
+        << vokusb.output();
+    ASSERT_EQ(ctl(socket, "power off").status, 0);
+    EXPECT_TRUE(wait_output(vokusb, "Target Power Down\n", 10)) << vokusb.output();
+    EXPECT_TRUE(vokusb.running());
+    ASSERT_EQ(ctl(socket, "power on").status, 0);
+    EXPECT_TRUE(wait_state(
+        [](const BenchState &s) { return s.devices.count(0) && s.devices.at(0).configurations == 2; }, 20))
+        << vokusb.output();
+    EXPECT_TRUE(state().devices[0].configured);
+}
+
+TEST(BenchProgram, RunGivesAPrivateSocketAndTheCommandsStatus) {
+    TempDir dir;
+    Result r = run({bin("vokbench"), "run", "--port", "0x378:none", "--", "sh", "-c",
+                    "stat -c '%a %F' \"$VOKBENCH\" \"$(dirname \"$VOKBENCH\")\"; exit 7"},
+                   dir.path(), 20);
+    EXPECT_EQ(r.status, 7) << r.out;
+    EXPECT_NE(r.out.find("600 socket"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("700 directory"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("port 0378: cable none, reads 0, writes 0"), std::string::npos) << r.out;
+
+    // A bench file gives the same options; a bad option stops before the command runs.
+    std::string cfg = dir / "bench.cfg";
+    FILE *f = std::fopen(cfg.c_str(), "w");
+    std::fputs("# two ports\nchain 2s15,18v02\npower off\nport 0x3BC:altera\nport 378:xilinx-ss\n", f);
+    std::fclose(f);
+    r = run({bin("vokbench"), "run", "--config", cfg, "--", "true"}, dir.path(), 20);
+    EXPECT_EQ(r.status, 0) << r.out;
+    BenchState s = parse_state(r.out);
+    EXPECT_FALSE(s.powered);
+    EXPECT_EQ(s.devices.size(), 2u);
+    EXPECT_EQ(s.ports["03BC"].cable, "altera");
+    EXPECT_EQ(s.ports["0378"].cable, "xilinx-ss");
+    r = run({bin("vokbench"), "run", "--port", "0x378:parallel", "--", "touch", dir / "ran"}, dir.path(), 20);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("port cable must be"), std::string::npos) << r.out;
+    struct stat st;
+    EXPECT_NE(::stat((dir / "ran").c_str(), &st), 0);
+}
+
+TEST_F(ServedBench, ControlRequestsAnswerAndRefuse) {
+    serve({"--chain", "2s15", "--port", "0x378:xilinx"});
+    Result r = ctl(socket, "power off");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "power off\n");
+    EXPECT_FALSE(state().powered);
+    r = ctl(socket, "chain 18v02,2s200");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(state().devices[1].part, "2s200");
+    r = ctl(socket, "chain 2s999");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_EQ(state().devices.size(), 2u);
+    r = ctl(socket, "port 0x278:altera");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(state().ports["0278"].cable, "altera");
+    r = ctl(socket, "usb 0:qrt");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("not available"), std::string::npos) << r.out;
+    r = ctl(socket, "usb 0 unplug");
+    EXPECT_NE(r.out.find("not available"), std::string::npos) << r.out;
+    r = ctl(socket, "status --json");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("{\"target\":{", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("\"ports\":[{\"base\":\"0x0278\",\"cable\":\"altera\""), std::string::npos) << r.out;
+    r = ctl(socket, "frobnicate");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("error: unknown request"), std::string::npos) << r.out;
+    // A second bench on the same socket is refused while this one answers.
+    Result second = run({bin("vokbench"), "serve", "--socket", socket}, dir.path(), 10);
+    EXPECT_EQ(second.status, 2);
+    EXPECT_NE(second.out.find("already serves"), std::string::npos) << second.out;
+    EXPECT_EQ(ctl(socket, "status").status, 0);
+}
+
+} // namespace
