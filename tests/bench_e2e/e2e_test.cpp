@@ -211,6 +211,10 @@ TEST_F(ServedBench, ContinuousModeConfiguresOnNewFileAndAfterPowerReturns) {
     EXPECT_EQ(state().devices[0].digest, first.digest);
 
     // Unchanged file: no configuration for a while (passes poll every 100 ms).
+    // Meanwhile the port is claimed: a second run gets no access to it.
+    Result other = run({bin("vokusb"), "design.bit", "-driver", "vok_xpar"}, dir.path(), 20, {{"VOKBENCH", socket}});
+    EXPECT_EQ(other.status, 64) << other.out;
+    EXPECT_NE(other.out.find("Can't access GIVEIO system\n"), std::string::npos) << other.out;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     EXPECT_EQ(configurations(), 1) << vokusb.output();
 
