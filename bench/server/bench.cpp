@@ -67,9 +67,9 @@ std::string Bench::set_port(uint16_t base, const std::string &cable) {
     return "port " + hex4(base) + ": " + cable;
 }
 
-std::string Bench::set_port(std::string_view spec) {
+std::string Bench::set_port(std::string_view base_cable) {
     BenchConfig parsed;
-    apply_bench_option(parsed, "port", spec);
+    apply_bench_option(parsed, "port", base_cable);
     return set_port(parsed.ports.at(0).base, parsed.ports.at(0).cable);
 }
 

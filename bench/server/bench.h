@@ -49,7 +49,7 @@ public:
 
 private:
     std::string set_port(uint16_t base, const std::string &cable);
-    std::string set_port(std::string_view spec);
+    std::string set_port(std::string_view base_cable); // "0x378:xilinx"
 
     std::unique_ptr<Target> target_;
     LinesOf<Target> lines_;
