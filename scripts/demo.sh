@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, builds, and configures a simulated Spartan-II with vokusb.
+# Installs, builds, and configures a simulated Spartan-II with vokusb through a simulated
+# Xilinx parallel cable on the bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,5 +10,4 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$bin/vokbench" mkbit --part 2s100 -o design.bit --design demo
-echo "chain 2s100" > bench.cfg
-"$bin/vokusb" design.bit -driver "$bin/vok_sim"
+"$bin/vokbench" run --chain 2s100 --port 0x378:xilinx -- "$bin/vokusb" design.bit -driver vok_xpar
