@@ -23,9 +23,9 @@ namespace {
 
 int signal_pipe[2] = {-1, -1};
 
-void on_signal(int) {
+void on_signal(int sig) {
     int saved = errno;
-    char b = 1;
+    char b = static_cast<char>(sig);
     [[maybe_unused]] ssize_t n = ::write(signal_pipe[1], &b, 1);
     errno = saved;
 }
@@ -43,10 +43,14 @@ void catch_signal(int sig) {
     ::sigaction(sig, &sa, nullptr);
 }
 
-void drain_signal_pipe() {
+// Empties the pipe; true when one of the signals was TERM or HUP.
+bool drain_signal_pipe() {
     char buf[64];
-    while (::read(signal_pipe[0], buf, sizeof buf) > 0) {
-    }
+    bool term = false;
+    ssize_t n;
+    while ((n = ::read(signal_pipe[0], buf, sizeof buf)) > 0)
+        for (ssize_t i = 0; i < n; ++i) term |= buf[i] == SIGTERM || buf[i] == SIGHUP;
+    return term;
 }
 
 // Removes the socket file, and its private folder when it made one.
@@ -167,16 +171,18 @@ int run_command(int argc, char **argv) {
         std::fprintf(stderr, "vokbench run: cannot run %s: %s\n", args[0], std::strerror(errno));
         ::_exit(127);
     }
-    // While the command runs, INT and TERM go to it; the bench ends with it.
+    // While the command runs the bench ends with it: INT from the terminal reaches
+    // the command itself, TERM and HUP sent to the bench are passed on to it.
     ::signal(SIGINT, SIG_IGN);
-    ::signal(SIGTERM, SIG_IGN);
+    catch_signal(SIGTERM);
+    catch_signal(SIGHUP);
     int status = 0;
     bool done = false;
     Server server(bench, fd);
     server.run(
         [&] {
             if (done) return true;
-            drain_signal_pipe();
+            if (drain_signal_pipe()) ::kill(child, SIGTERM);
             pid_t r = ::waitpid(child, &status, WNOHANG);
             done = r == child;
             return done;

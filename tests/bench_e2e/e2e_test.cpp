@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -300,6 +301,19 @@ TEST(BenchProgram, RunGivesAPrivateSocketAndTheCommandsStatus) {
     EXPECT_NE(r.out.find("port cable must be"), std::string::npos) << r.out;
     struct stat st;
     EXPECT_NE(::stat((dir / "ran").c_str(), &st), 0);
+}
+
+TEST(BenchProgram, RunPassesTermToTheCommandAndStillReports) {
+    TempDir dir;
+    Background bench({bin("vokbench"), "run", "--chain", "2s15", "--", "sleep", "30"}, dir.path(), dir / "log");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_EQ(::kill(bench.pid(), SIGTERM), 0);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (bench.running() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(bench.running());
+    EXPECT_EQ(bench.stop(), 128 + SIGTERM);
+    EXPECT_NE(bench.output().find("supply: on"), std::string::npos) << bench.output();
 }
 
 TEST_F(ServedBench, ControlRequestsAnswerAndRefuse) {
