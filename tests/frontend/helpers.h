@@ -1,77 +1,18 @@
-// Shared helpers of the front-end tests: temporary folders, .bit files.
+// Shared helpers of the front-end tests: .bit files, counting in output.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
+
+#include "support/files.h"
 
 namespace vt {
 
-namespace fs = std::filesystem;
-
-// A fresh folder under the system temp folder, removed at the end.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string tmpl = (fs::temp_directory_path() / "vokfe-XXXXXX").string();
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data()) == nullptr)
-            std::abort();
-        path_ = buf.data();
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const fs::path &path() const { return path_; }
-    std::string file(const std::string &name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-// Runs the tests of a fixture inside a temporary folder.
-class InTempDir {
-public:
-    InTempDir() : old_(fs::current_path()) { fs::current_path(dir_.path()); }
-    ~InTempDir() { fs::current_path(old_); }
-    const TempDir &dir() const { return dir_; }
-
-private:
-    TempDir dir_;
-    fs::path old_;
-};
-
-inline void write_file(const std::string &path, const std::string &bytes)
-{
-    // Written beside and renamed, so that a running reader never sees half a file.
-    const std::string tmp = path + ".part";
-    {
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        f << bytes;
-    }
-    fs::rename(tmp, path);
-}
-
-inline std::string read_file(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+// Folders and files come from the shared test support.
+using testsupport::InTempDir;
+using testsupport::read_file;
+using testsupport::TempDir;
+using testsupport::write_file;
 
 inline size_t count_of(const std::string &text, const std::string &what)
 {

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "child.h"
 #include "helpers.h"
+#include "support/process.h"
 
 #ifndef VOK_BIN_DIR
 #error "VOK_BIN_DIR must name the folder of the built program"
@@ -50,17 +50,19 @@ protected:
     // Runs vokusb to its end with these words.
     void run(const std::vector<std::string> &words, const std::string &program = kProgram)
     {
-        vt::Child child(program, words, dir.path().string());
-        ASSERT_TRUE(child.wait()) << "vokusb did not end";
-        out = child.output();
-        status = child.status();
+        std::vector<std::string> argv{program};
+        argv.insert(argv.end(), words.begin(), words.end());
+        const testsupport::Result r = testsupport::run(argv, dir.path(), 20);
+        ASSERT_FALSE(r.timed_out) << "vokusb did not end";
+        out = r.out;
+        status = r.status;
     }
     void bit(const vt::BitSpec &s, const std::string &name = "design.bit")
     {
-        vt::write_file(dir.file(name), vt::bit_file(s));
+        vt::write_file(dir / name, vt::bit_file(s));
     }
-    void cfg(const std::string &text) { vt::write_file(dir.file("fake.cfg"), text); }
-    std::string log() const { return vt::read_file(dir.file("fake.log")); }
+    void cfg(const std::string &text) { vt::write_file(dir / "fake.cfg", text); }
+    std::string log() const { return vt::read_file(dir / "fake.log"); }
 
     vt::TempDir dir;
     std::string out;
@@ -263,27 +265,27 @@ TEST_F(Run, LoaderFailuresEndWithProbeAndDriver)
         EXPECT_EQ(out, kBanner + kFileMode + "Error ! ,probe,driver\n") << mode;
         EXPECT_EQ(status, 72);
     }
-    EXPECT_FALSE(fs::exists(dir.file("fake.log"))); // no entry point was ever called
+    EXPECT_FALSE(fs::exists(dir / "fake.log")); // no entry point was ever called
 }
 
 TEST_F(Run, DriverFoundBesideTheProgramThenInLibVokusb)
 {
     bit({});
     // An installed layout: prefix/bin/vokusb and prefix/lib/vokusb/NAME.so.
-    fs::create_directories(dir.path() / "prefix/bin");
-    fs::create_directories(dir.path() / "prefix/lib/vokusb");
-    fs::copy_file(kProgram, dir.path() / "prefix/bin/vokusb");
-    fs::copy_file(kBin + "/vok_fake.so", dir.path() / "prefix/lib/vokusb/vok_inst.so");
-    run({"design.bit", "-driver", "vok_inst", "-mode", "sserial"}, dir.file("prefix/bin/vokusb"));
+    fs::create_directories(dir / "prefix/bin");
+    fs::create_directories(dir / "prefix/lib/vokusb");
+    fs::copy_file(kProgram, dir / "prefix/bin/vokusb");
+    fs::copy_file(kBin + "/vok_fake.so", dir / "prefix/lib/vokusb/vok_inst.so");
+    run({"design.bit", "-driver", "vok_inst", "-mode", "sserial"}, dir / "prefix/bin/vokusb");
     EXPECT_EQ(status, 0) << out;
 
     // A copy beside the program wins over the one in lib/vokusb.
-    fs::copy_file(kBin + "/vok_fake_nover.so", dir.path() / "prefix/bin/vok_inst.so");
-    run({"design.bit", "-driver", "vok_inst", "-mode", "sserial"}, dir.file("prefix/bin/vokusb"));
+    fs::copy_file(kBin + "/vok_fake_nover.so", dir / "prefix/bin/vok_inst.so");
+    run({"design.bit", "-driver", "vok_inst", "-mode", "sserial"}, dir / "prefix/bin/vokusb");
     EXPECT_NE(out.find("DLL function 'jtag_version' is not found\n"), std::string::npos) << out;
 
     // The working folder is searched only for names holding a '/'.
-    fs::copy_file(kBin + "/vok_fake.so", dir.path() / "Here_Drv.so");
+    fs::copy_file(kBin + "/vok_fake.so", dir / "Here_Drv.so");
     run({"design.bit", "-driver", "Here_Drv", "-mode", "sserial"});
     EXPECT_EQ(status, 72);
     EXPECT_NE(out.find("Can't open 'here_drv.DLL'\n"), std::string::npos);
@@ -296,7 +298,7 @@ TEST_F(Run, NameTooLongEndsBeforeAnyDriverIsLoaded)
     run({std::string(130, 'n') + ".bit", "-driver", "vok_fake"});
     EXPECT_EQ(out, kBanner + "Name too long for the bitstream file name: at most 127 characters\n");
     EXPECT_EQ(status, 1);
-    EXPECT_FALSE(fs::exists(dir.file("fake.log")));
+    EXPECT_FALSE(fs::exists(dir / "fake.log"));
 }
 
 TEST_F(Run, FileNamesOpenAsTypedThenInLowerCase)
@@ -318,7 +320,7 @@ TEST_F(Run, DefaultResponseFileWithCrLfLines)
     vt::BitSpec s;
     s.length = 10;
     bit(s);
-    vt::write_file(dir.file("vokisp.rsp"), "-driver VOK_FAKE\r\n-mode sserial\r\n");
+    vt::write_file(dir / "vokisp.rsp", "-driver VOK_FAKE\r\n-mode sserial\r\n");
     run({"design", "-mode", "bscan"});
     EXPECT_EQ(status, 0) << out;
     EXPECT_NE(out.find("MODE          SlaveSerial\n"), std::string::npos);
@@ -331,16 +333,17 @@ protected:
     {
         std::vector<std::string> words{"design.bit", "-driver", "vok_fake", "-mode", "sserial", "-continue"};
         words.insert(words.end(), extra.begin(), extra.end());
-        child = std::make_unique<vt::Child>(kProgram, words, dir.path().string());
+        words.insert(words.begin(), kProgram);
+        child = std::make_unique<testsupport::Background>(words, dir.path(), dir / "out.txt");
     }
     // Waits until the output holds `what` at least n times.
-    bool seen(const std::string &what, size_t n = 1, std::chrono::milliseconds timeout = 15s)
+    bool seen(const std::string &what, size_t n = 1, double timeout_s = 15)
     {
-        return vt::Child::until([&] { return vt::count_of(child->output(), what) >= n; }, timeout);
+        return testsupport::wait_until([&] { return vt::count_of(child->output(), what) >= n; }, timeout_s);
     }
     std::string text() const { return child->output(); }
 
-    std::unique_ptr<vt::Child> child;
+    std::unique_ptr<testsupport::Background> child;
 };
 
 TEST_F(Continuous, UnchangedFileIsNotConfiguredAgainANewTimeStampIs)
@@ -453,7 +456,7 @@ TEST_F(Continuous, FileErrorEndsContinuousMode)
     s.length = 0;
     bit(s);
     start();
-    ASSERT_TRUE(child->wait(10s));
+    ASSERT_TRUE(child->wait(10));
     EXPECT_EQ(child->status(), 128);
     EXPECT_NE(text().find("Error ! ,file\n"), std::string::npos);
 }
