@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "child.h"
+#include "support/files.h"
+#include "support/process.h"
+#include "target_state.h"
 
 namespace {
 
@@ -15,12 +17,12 @@ const std::string bin_dir = VOK_BIN_DIR;
 const std::string status_header = "FPGA Status :DONE:INIT:    MODE   ( I/O ):GWE:GSR:GHIGH:GTS:IER:LOCK:CRC:\n";
 
 // Writes a bitstream with vokbench mkbit and returns the frame digest it announces.
-std::string mkbit(const sim::TempDir &dir, const std::string &part, const std::vector<std::string> &extra = {},
-                  const std::string &file = "design.bit")
+std::string mkbit(const testsupport::TempDir &dir, const std::string &part,
+                  const std::vector<std::string> &extra = {}, const std::string &file = "design.bit")
 {
     std::vector<std::string> argv = {bin_dir + "/vokbench", "mkbit", "--part", part, "-o", file};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    const sim::Result r = sim::run(argv, dir.path());
+    const testsupport::Result r = testsupport::run(argv, dir.path());
     EXPECT_EQ(r.status, 0) << r.out;
     const size_t at = r.out.find("digest ");
     std::string digest = at == std::string::npos ? "" : r.out.substr(at + 7, 16);
@@ -33,16 +35,17 @@ std::string mkbit(const sim::TempDir &dir, const std::string &part, const std::v
     return digest;
 }
 
-sim::Result vokusb(const sim::TempDir &dir, const std::string &driver, const std::vector<std::string> &extra = {})
+testsupport::Result vokusb(const testsupport::TempDir &dir, const std::string &driver,
+                           const std::vector<std::string> &extra = {})
 {
     std::vector<std::string> argv = {bin_dir + "/vokusb", "design", "-driver", driver};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    return sim::run(argv, dir.path());
+    return testsupport::run(argv, dir.path());
 }
 
-void bench_file(const sim::TempDir &dir, const std::string &chain)
+void bench_file(const testsupport::TempDir &dir, const std::string &chain)
 {
-    sim::write_file(dir / "bench.cfg", "# simulated target\nchain " + chain + "\npower on\n");
+    testsupport::write_file(dir / "bench.cfg", "# simulated target\nchain " + chain + "\npower on\n");
 }
 
 // The status line printed after the last block, the one before "Complete!" or the failure.
@@ -71,13 +74,13 @@ class EveryPart : public ::testing::TestWithParam<PartCase> {};
 TEST_P(EveryPart, ConfiguresCompletely)
 {
     const PartCase &c = GetParam();
-    sim::TempDir dir;
+    testsupport::TempDir dir;
     const std::string digest = mkbit(dir, c.part, {"--seed", "7"});
     bench_file(dir, c.chain);
     std::vector<std::string> extra;
     if (c.target >= 0)
         extra = {"-target", std::to_string(c.target)};
-    const sim::Result r = vokusb(dir, c.xfer ? "vok_simx" : "vok_sim", extra);
+    const testsupport::Result r = vokusb(dir, c.xfer ? "vok_simx" : "vok_sim", extra);
 
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find(c.chain_line + "\n" + c.id_line + "\nFPGA shutdown\n" + status_header), std::string::npos)
@@ -90,13 +93,13 @@ TEST_P(EveryPart, ConfiguresCompletely)
     EXPECT_NE(r.out.find(after + "\nComplete!\n"), std::string::npos) << r.out;
 
     auto state = sim::read_state(dir / "target_state.txt");
-    ASSERT_EQ(state.count(c.fpga), 1u) << sim::read_file(dir / "target_state.txt");
+    ASSERT_EQ(state.count(c.fpga), 1u) << testsupport::read_file(dir / "target_state.txt");
     EXPECT_EQ(state[c.fpga]["configured"], "1");
     EXPECT_EQ(state[c.fpga]["crc_errors"], "0");
     EXPECT_EQ(state[c.fpga]["configurations"], "1");
     EXPECT_EQ(state[c.fpga]["digest"], digest) << "frame memory equals the bitstream's frames";
     // The driver's log ends with its end entry point.
-    const std::string log = sim::read_file(dir / "simcable.log");
+    const std::string log = testsupport::read_file(dir / "simcable.log");
     EXPECT_EQ(log.rfind("jtag_init 0 0", 0), 0u) << log.substr(0, 200);
     EXPECT_NE(log.find("\njtag_end tck "), std::string::npos);
 }
@@ -134,10 +137,10 @@ class Simcable : public ::testing::Test {};
 TEST_F(Simcable, CorruptedBitstreamFailsWithCrcError)
 {
     for (const char *driver : {"vok_sim", "vok_simx"}) {
-        sim::TempDir dir;
+        testsupport::TempDir dir;
         mkbit(dir, "2s50", {"--corrupt", "100"});
         bench_file(dir, "2s50");
-        const sim::Result r = vokusb(dir, driver);
+        const testsupport::Result r = vokusb(dir, driver);
         EXPECT_EQ(r.status, 0x2000 >> 8) << r.out;
         EXPECT_NE(r.out.find("Configuration failed: CRC error in the bitstream\nError ! ,target\n"), std::string::npos)
             << r.out;
@@ -152,10 +155,10 @@ TEST_F(Simcable, CorruptedBitstreamFailsWithCrcError)
 
 TEST_F(Simcable, CclkStartUpClockLeavesDoneLowAndSaysSo)
 {
-    sim::TempDir dir;
+    testsupport::TempDir dir;
     mkbit(dir, "2s100", {"--startup", "cclk"});
     bench_file(dir, "18v02,2s100");
-    const sim::Result r = vokusb(dir, "vok_sim");
+    const testsupport::Result r = vokusb(dir, "vok_sim");
     EXPECT_EQ(r.status, 0x2000 >> 8) << r.out;
     EXPECT_NE(r.out.find("starts up on CCLK, which JTAG cannot clock: generate it with the JTAG clock as "
                          "start-up clock\nError ! ,target\n"),
@@ -170,23 +173,23 @@ TEST_F(Simcable, CclkStartUpClockLeavesDoneLowAndSaysSo)
 }
 
 // Replaces the part name in the .bit header with one that no table row starts.
-void rename_part(const sim::TempDir &dir, const std::string &from, const std::string &to)
+void rename_part(const testsupport::TempDir &dir, const std::string &from, const std::string &to)
 {
-    std::string file = sim::read_file(dir / "design.bit");
+    std::string file = testsupport::read_file(dir / "design.bit");
     const size_t at = file.find(from);
     ASSERT_NE(at, std::string::npos);
     ASSERT_LT(at, 100u) << "in the header";
     file.replace(at, from.size(), to);
-    sim::write_file(dir / "design.bit", file);
+    testsupport::write_file(dir / "design.bit", file);
 }
 
 TEST_F(Simcable, UnmatchedPartNameTakesTheDeviceNearestTdo)
 {
-    sim::TempDir dir;
+    testsupport::TempDir dir;
     const std::string digest = mkbit(dir, "2s100");
     rename_part(dir, "2s100", "zz100");
     bench_file(dir, "2s100,18v02");
-    const sim::Result r = vokusb(dir, "vok_sim");
+    const testsupport::Result r = vokusb(dir, "vok_sim");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("'[00000000]\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("JTAG Chain : TDO -<-*v100[00614093H]-<- 18v02[05025093H]-<-TDI\n"), std::string::npos)
@@ -197,11 +200,11 @@ TEST_F(Simcable, UnmatchedPartNameTakesTheDeviceNearestTdo)
 
 TEST_F(Simcable, UnmatchedPartNameWithPromNearestTdoIsRefused)
 {
-    sim::TempDir dir;
+    testsupport::TempDir dir;
     mkbit(dir, "2s100");
     rename_part(dir, "2s100", "zz100");
     bench_file(dir, "18v02,2s100");
-    const sim::Result r = vokusb(dir, "vok_sim");
+    const testsupport::Result r = vokusb(dir, "vok_sim");
     EXPECT_EQ(r.status, 0x2000 >> 8) << r.out;
     EXPECT_NE(r.out.find("JTAG Chain : TDO -<-*18v02[05025093H]-<- v100[00614093H]-<-TDI\n"
                          "Target 18v02 has an IR of 8 bits; only a Spartan-II (5 bits) can be configured\n"),
@@ -213,15 +216,15 @@ TEST_F(Simcable, UnmatchedPartNameWithPromNearestTdoIsRefused)
 
 TEST_F(Simcable, TwoIdenticalFpgasNeedATarget)
 {
-    sim::TempDir dir;
+    testsupport::TempDir dir;
     const std::string digest = mkbit(dir, "2s50");
     bench_file(dir, "2s50,2s50:v1");
-    const sim::Result ambiguous = vokusb(dir, "vok_simx");
+    const testsupport::Result ambiguous = vokusb(dir, "vok_simx");
     EXPECT_EQ(ambiguous.status, 0x2000 >> 8) << ambiguous.out;
     EXPECT_EQ(ambiguous.out.find("JTAG Chain"), std::string::npos) << ambiguous.out;
     EXPECT_NE(ambiguous.out.find("Start Configraion\nError ! ,target\n"), std::string::npos) << ambiguous.out;
 
-    const sim::Result chosen = vokusb(dir, "vok_simx", {"-target", "1"});
+    const testsupport::Result chosen = vokusb(dir, "vok_simx", {"-target", "1"});
     EXPECT_EQ(chosen.status, 0) << chosen.out;
     EXPECT_NE(chosen.out.find("JTAG Chain : TDO -<- 2s50[00610093H]-<-*2s50[10610093H]-<-TDI\n"), std::string::npos)
         << chosen.out;
@@ -233,10 +236,10 @@ TEST_F(Simcable, TwoIdenticalFpgasNeedATarget)
 
 TEST_F(Simcable, TargetOutsideTheChainFails)
 {
-    sim::TempDir dir;
+    testsupport::TempDir dir;
     mkbit(dir, "2s15");
     bench_file(dir, "2s15");
-    const sim::Result r = vokusb(dir, "vok_sim", {"-target", "1"});
+    const testsupport::Result r = vokusb(dir, "vok_sim", {"-target", "1"});
     EXPECT_EQ(r.status, 0x2000 >> 8) << r.out;
     EXPECT_EQ(r.out.find("JTAG Chain"), std::string::npos) << r.out;
 }
@@ -244,16 +247,16 @@ TEST_F(Simcable, TargetOutsideTheChainFails)
 // The slave-serial entry points of the same cable load the FPGA nearest TDO.
 TEST_F(Simcable, SlaveSerialLoadsTheFpgaNearestTdo)
 {
-    sim::TempDir dir;
+    testsupport::TempDir dir;
     const std::string digest = mkbit(dir, "2s30", {"--startup", "cclk"});
     bench_file(dir, "2s30,18v01");
-    const sim::Result r = vokusb(dir, "vok_sim", {"-mode", "sserial"});
+    const testsupport::Result r = vokusb(dir, "vok_sim", {"-mode", "sserial"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("Complete!\n"), std::string::npos) << r.out;
     auto state = sim::read_state(dir / "target_state.txt");
     EXPECT_EQ(state[0]["configured"], "1");
     EXPECT_EQ(state[0]["digest"], digest);
-    const std::string log = sim::read_file(dir / "simcable.log");
+    const std::string log = testsupport::read_file(dir / "simcable.log");
     EXPECT_EQ(log.rfind("ss_init 0 0\n", 0), 0u) << log.substr(0, 200);
     EXPECT_NE(log.find("ss_program 0\nss_program 1\n"), std::string::npos) << log;
     EXPECT_NE(log.find("ss_done 1\n"), std::string::npos) << log;
@@ -264,21 +267,21 @@ TEST_F(Simcable, SlaveSerialLoadsTheFpgaNearestTdo)
 // second start shuts the running design down first.
 TEST_F(Simcable, SecondConfigurationShutsTheConfiguredDeviceDown)
 {
-    sim::TempDir dir;
+    testsupport::TempDir dir;
     const std::string first = mkbit(dir, "2s100", {"--seed", "1", "--time", "01:00:00"});
     bench_file(dir, "18v02,2s100");
     const std::string log = dir / "run.log";
-    sim::Background run({bin_dir + "/vokusb", "design", "-driver", "vok_sim", "-continue"}, dir.path(), log);
+    testsupport::Background run({bin_dir + "/vokusb", "design", "-driver", "vok_sim", "-continue"}, dir.path(), log);
 
     auto completes = [&](size_t n) {
-        const std::string out = sim::read_file(log);
+        const std::string out = testsupport::read_file(log);
         size_t count = 0;
         for (size_t at = out.find("Complete!"); at != std::string::npos; at = out.find("Complete!", at + 1))
             ++count;
         return count >= n;
     };
-    ASSERT_TRUE(sim::wait_until([&] { return completes(1); }, 20)) << sim::read_file(log);
-    ASSERT_TRUE(sim::wait_until(
+    ASSERT_TRUE(testsupport::wait_until([&] { return completes(1); }, 20)) << testsupport::read_file(log);
+    ASSERT_TRUE(testsupport::wait_until(
         [&] { return sim::read_state(dir / "target_state.txt")[1]["configurations"] == "1"; }, 10));
     EXPECT_EQ(sim::read_state(dir / "target_state.txt")[1]["digest"], first);
 
@@ -287,11 +290,11 @@ TEST_F(Simcable, SecondConfigurationShutsTheConfiguredDeviceDown)
     ASSERT_NE(first, second);
     ASSERT_EQ(std::rename((dir / "next.bit").c_str(), (dir / "design.bit").c_str()), 0);
 
-    ASSERT_TRUE(sim::wait_until([&] { return completes(2); }, 20)) << sim::read_file(log);
-    ASSERT_TRUE(sim::wait_until(
+    ASSERT_TRUE(testsupport::wait_until([&] { return completes(2); }, 20)) << testsupport::read_file(log);
+    ASSERT_TRUE(testsupport::wait_until(
         [&] { return sim::read_state(dir / "target_state.txt")[1]["configurations"] == "2"; }, 10))
-        << sim::read_file(dir / "target_state.txt");
-    run.kill_now();
+        << testsupport::read_file(dir / "target_state.txt");
+    run.stop(SIGKILL);
 
     auto state = sim::read_state(dir / "target_state.txt");
     EXPECT_EQ(state[1]["configured"], "1");
@@ -299,7 +302,7 @@ TEST_F(Simcable, SecondConfigurationShutsTheConfiguredDeviceDown)
     EXPECT_EQ(state[1]["digest"], second);
 
     // The status printed after the second shut-down shows DONE low again.
-    const std::string out = sim::read_file(log);
+    const std::string out = testsupport::read_file(log);
     const size_t second_start = out.find("FPGA shutdown", out.find("Complete!"));
     ASSERT_NE(second_start, std::string::npos) << out;
     const size_t line = out.find(status_header, second_start) + status_header.size();
