@@ -19,12 +19,12 @@ std::string upper_hex(std::string s) {
 
 std::string bin(const std::string &name) { return std::string(VOK_BIN_DIR) + "/" + name; }
 
-Bitstream mkbit(const TempDir &dir, const std::string &part, const std::string &name,
+Bitstream mkbit(const testsupport::TempDir &dir, const std::string &part, const std::string &name,
                 const std::vector<std::string> &extra) {
     Bitstream b{dir / name, ""};
     std::vector<std::string> argv = {bin("vokbench"), "mkbit", "--part", part, "-o", b.path};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    Result r = run(argv, dir.path(), 30);
+    testsupport::Result r = testsupport::run(argv, dir.path(), 30);
     EXPECT_EQ(r.status, 0) << r.out;
     std::smatch m;
     static const std::regex hex16("(0[xX])?([0-9A-Fa-f]{16})\\b");
@@ -71,11 +71,11 @@ BenchState parse_state(const std::string &text) {
     return s;
 }
 
-Result ctl(const std::string &socket, const std::string &request) {
+testsupport::Result ctl(const std::string &socket, const std::string &request) {
     std::vector<std::string> argv = {bin("vokbench"), "ctl", "--socket", socket};
     std::istringstream words(request);
     for (std::string w; words >> w;) argv.push_back(w);
-    return run(argv, "", 10);
+    return testsupport::run(argv, "", 10);
 }
 
 } // namespace e2e

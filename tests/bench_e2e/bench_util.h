@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "proc.h"
+#include "support/files.h"
+#include "support/process.h"
 
 namespace e2e {
 
@@ -18,7 +19,7 @@ struct Bitstream {
 };
 
 // vokbench mkbit --part PART -o DIR/NAME [extra...]; fails the test on error.
-Bitstream mkbit(const TempDir &dir, const std::string &part, const std::string &name,
+Bitstream mkbit(const testsupport::TempDir &dir, const std::string &part, const std::string &name,
                 const std::vector<std::string> &extra = {});
 
 struct DeviceState {
@@ -47,6 +48,6 @@ struct BenchState {
 BenchState parse_state(const std::string &text);
 
 // vokbench ctl --socket SOCKET words...
-Result ctl(const std::string &socket, const std::string &request);
+testsupport::Result ctl(const std::string &socket, const std::string &request);
 
 } // namespace e2e

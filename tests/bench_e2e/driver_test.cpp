@@ -19,6 +19,7 @@
 namespace {
 
 using namespace e2e;
+using namespace testsupport;
 
 struct Driver {
     void *handle = nullptr;

@@ -15,6 +15,7 @@
 namespace {
 
 using namespace e2e;
+using namespace testsupport;
 
 struct CableCase {
     const char *cable;

@@ -13,14 +13,14 @@
 
 #include "bench.h"
 #include "hw/bench_protocol.h"
-#include "proc.h"
 #include "server.h"
+#include "support/files.h"
 
 namespace {
 
 class ServerThread : public ::testing::Test {
 protected:
-    e2e::TempDir dir;
+    testsupport::TempDir dir;
     std::string path = dir / "s";
     bench::Bench bench;
     std::atomic<bool> stop{false};
