@@ -13,6 +13,7 @@
 
 #include "port.h"
 #include "port_bench.h"
+#include "support/files.h"
 #include "test_bench.h"
 
 namespace {
@@ -177,9 +178,8 @@ TEST_F(HeldPort, BasesOutsideTheIoSpaceOrWithoutAPortGiveNoAccess) {
 }
 
 TEST(PpdevSearch, MatchesTheFirstNumberOfBaseAddr) {
-    char tmpl[] = "/tmp/vokproc-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    std::string root = tmpl;
+    testsupport::TempDir dir("vokproc");
+    const std::string &root = dir.path();
     auto add = [&](const std::string &name, const char *text) {
         ::mkdir((root + "/" + name).c_str(), 0700);
         if (text != nullptr)
@@ -196,8 +196,6 @@ TEST(PpdevSearch, MatchesTheFirstNumberOfBaseAddr) {
     EXPECT_EQ(vokhw::find_parport_device(0x778, root), ""); // an ECP address is not a base
     EXPECT_EQ(vokhw::find_parport_device(0x3BC, root), "");
     EXPECT_EQ(vokhw::find_parport_device(0x378, root + "/missing"), "");
-
-    std::system(("rm -rf " + root).c_str());
 }
 
 } // namespace
