@@ -565,10 +565,9 @@ int vokusb_main(int argc, char **argv)
         }
         retry = false;
 
-        stamp tried;
+        stamp tried; // set only when this pass really tried to configure the file
         if (bf != nullptr) {
             print_file_block(bf);
-            tried.take(bf);
             if (bf->length == 0) {
                 say("Bitstream file '%s' holds no configuration data\n", filename);
                 err |= ERR_FILE;
@@ -582,6 +581,7 @@ int vokusb_main(int argc, char **argv)
         }
 
         if (!(err & (ERR_PROBE | ERR_TARGET | ERR_POWER | ERR_FILE)) && bf != nullptr) {
+            tried.take(bf);
             err |= sh_start(bf->idcode);
             say("Start Configraion\n");
         }

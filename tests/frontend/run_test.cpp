@@ -450,6 +450,31 @@ TEST_F(Continuous, NoTargetAtOpenWaitsForTheFileThenConfigures)
     EXPECT_EQ(text().substr(0, expected.size()), expected);
 }
 
+// The file met on the retry after a power error was never started: it is
+// configured as it stands, not waited on as if it had failed.
+TEST_F(Continuous, NoTargetAtOpenThenPowerReturnsConfiguresThePresentFile)
+{
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    cfg("init 4\npower 0 0 1\n");
+    start();
+    ASSERT_TRUE(seen("Complete!\n")) << text();
+    EXPECT_NE(text().find("Error ! ,target,power\n"), std::string::npos) << text();
+}
+
+// A file without date and time fields has an empty time stamp; nothing has been
+// configured yet, so it must not count as already seen.
+TEST_F(Continuous, FileWithoutTimeStampIsConfiguredOnceAndAgainAfterPowerLoss)
+{
+    vt::write_file(dir / "design.bit", vt::preamble() + vt::length_field(100) + vt::data_bytes(100));
+    cfg("power 1 1 0 1\n");
+    start();
+    ASSERT_TRUE(seen("Complete!\n", 2)) << text();
+    EXPECT_NE(text().find("Target Power Down\n"), std::string::npos);
+    EXPECT_EQ(vt::count_of(log(), "ss_tx"), 2u);
+}
+
 TEST_F(Continuous, FileErrorEndsContinuousMode)
 {
     vt::BitSpec s;
