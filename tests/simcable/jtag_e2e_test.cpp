@@ -69,6 +69,9 @@ struct PartCase {
     std::string id_line;
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const PartCase &c, std::ostream *os) { *os << c.label; }
+
 class EveryPart : public ::testing::TestWithParam<PartCase> {};
 
 TEST_P(EveryPart, ConfiguresCompletely)
