@@ -10,6 +10,7 @@ bool startup_on_tck(uint32_t cor) { return (cor >> 21) & 1; }
 bool startup_on_cclk(uint32_t cor) { return ((cor >> 20) & 3) == 0; }
 // Largest frame the FLR can describe here; longer values are cut to this.
 constexpr uint32_t max_frame_words = 4096;
+constexpr uint32_t max_register_read_words = 4096;
 } // namespace
 
 Spartan2::Spartan2(const PartInfo &part, const Spartan2Settings &settings)
@@ -340,7 +341,8 @@ void Spartan2::write_register(uint32_t addr, uint32_t v) {
         break;
     case REG_FLR:
         flr_ = v;
-        frame_in_.assign(std::min(v + 1, max_frame_words), 0);
+        // Widened first: an FLR of all ones must not wrap to an empty frame buffer.
+        frame_in_.assign(size_t(std::min<uint64_t>(uint64_t(v) + 1, max_frame_words)), 0);
         pending_.assign(frame_in_.size(), 0);
         frame_fill_ = 0;
         pending_valid_ = false;
@@ -456,6 +458,9 @@ void Spartan2::read_register(uint32_t addr, uint32_t count) {
         far_ = save;
         return;
     }
+    // A register reads the same word again and again; a huge count only needs as many
+    // words as anyone will shift out, so the queue stays bounded.
+    count = std::min(count, max_register_read_words);
     for (uint32_t i = 0; i < count; i++)
         out_words_.push_back(register_value(addr));
 }

@@ -101,6 +101,7 @@ public:
     uint32_t status_word() const;
     uint32_t crc_errors() const { return crc_errors_; }
     uint64_t frames_written() const { return frames_written_; }
+    size_t queued_read_words() const { return out_words_.size(); } // waiting for CFG_OUT
     uint64_t configurations() const { return configurations_; }
     uint64_t digest() const { return memory_digest(memory_); }
     const std::vector<uint32_t> &memory() const { return memory_; }

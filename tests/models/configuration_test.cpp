@@ -429,3 +429,23 @@ TEST(ModelSettings, JstartInRunTestIdleOnly) {
     EXPECT_TRUE(f.done_pin());
     EXPECT_EQ(f.jstart_clocks(), 8u);
 }
+
+// Packets that no bitstream writer produces must still leave the model sound:
+// an FLR of all ones and a read of the largest type-2 count.
+TEST(PacketProcessor, ExtremeFrameLengthAndReadCountStayBounded) {
+    Spartan2Settings s;
+    s.clear_ns = 0;
+    Spartan2 f(*find_part("2s15"), s);
+    for (uint32_t w : {0xFFFFFFFFu, Spartan2::SYNC_WORD, 0x30008001u, 7u, 0x30016001u, 0xFFFFFFFFu,
+                       0x30008001u, 1u, 0x30004000u, 0x50000010u})
+        f.feed_word(w);
+    for (int i = 0; i < 16; i++)
+        f.feed_word(0x12345678);
+    EXPECT_EQ(f.flr(), 0xFFFFFFFFu);
+    EXPECT_EQ(f.frames_written(), 0u); // 16 words are far from one frame of that length
+
+    f.feed_word(0x2800E000); // read STAT, count in the type-2 header that follows
+    f.feed_word(0x48000000 | 0x07FFFFFF);
+    EXPECT_GT(f.queued_read_words(), 0u);
+    EXPECT_LE(f.queued_read_words(), 4096u);
+}
