@@ -16,12 +16,14 @@ const char mkbit_usage[] =
     "                      [--startup jtag|cclk] [--seed S] [--corrupt WORD]\n"
     "  PART: 2s15 2s30 2s50 2s100 2s150 2s200\n";
 
+// Decimal, or hexadecimal with 0x; a leading zero does not mean octal.
 bool parse_u64(const char *s, uint64_t &out) {
     if (!*s || *s == '-')
         return false;
+    const bool hex = s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
     errno = 0;
     char *end = nullptr;
-    unsigned long long v = std::strtoull(s, &end, 0);
+    unsigned long long v = std::strtoull(hex ? s + 2 : s, &end, hex ? 16 : 10);
     if (errno || *end)
         return false;
     out = v;

@@ -198,4 +198,14 @@ TEST(Mkbit, WritesTheFileAndRejectsBadArguments) {
     EXPECT_EQ(run({"--part", "2s30", "-o", "/nonexistent-dir/x.bit"}), 1);
     EXPECT_EQ(run({"--part", "2s30", "-o", path, "--corrupt", corrupt}), 0);
     std::remove(path.c_str());
+
+    // Numbers are decimal, or hexadecimal with 0x; a leading zero is not octal.
+    auto file_for_seed = [&](const std::string &word) {
+        EXPECT_EQ(run({"--part", "2s15", "-o", path, "--seed", word}), 0);
+        std::ifstream f(path, std::ios::binary);
+        return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    };
+    EXPECT_EQ(file_for_seed("010"), generate_bitstream({.part = "2s15", .seed = 10}).file);
+    EXPECT_EQ(file_for_seed("0x10"), generate_bitstream({.part = "2s15", .seed = 16}).file);
+    std::remove(path.c_str());
 }

@@ -57,6 +57,7 @@ TEST(TapController, TdoChangesOnFallingEdgeOnly) {
     t.set_jtag(false, false, false);
     EXPECT_TRUE(t.tdo()); // 0x...093 bit 1 = 1
     t.set_jtag(true, false, false);
+    EXPECT_TRUE(t.tdo()); // still bit 1: bit 2 (0) shows only after the falling edge
     t.set_jtag(false, false, false);
     EXPECT_FALSE(t.tdo()); // bit 2 = 0
     // Same levels again are no edge: nothing shifts.
