@@ -64,31 +64,33 @@ TEST(ParallelJtag, EveryPartThroughEachCable) {
     }
 }
 
+// Every part behind a PROM (automatic choice) and before one (-target), through each cable.
 TEST(ParallelJtag, BehindAndBeforeAPromAutomaticAndByTarget) {
     TempDir dir;
-    Bitstream b50 = mkbit(dir, "2s50", "a.bit", {"--startup", "jtag"});
-    Bitstream b30 = mkbit(dir, "2s30", "b.bit", {"--startup", "jtag", "--seed", "7"});
-    struct Case {
-        const char *chain;
-        const Bitstream *bit;
-        int fpga; // index from the TDO end
-        const char *target; // -target argument, or null for automatic choice
-    } cases[] = {
-        {"18v02,2s50", &b50, 1, nullptr},
-        {"2s50,18v02", &b50, 0, nullptr},
-        {"18v04,2s30", &b30, 1, "1"},
-        {"2s30,18v01", &b30, 0, "0"},
-    };
-    for (const auto &c : CABLES) {
-        for (const auto &k : cases) {
-            SCOPED_TRACE(std::string(k.chain) + " through " + c.cable + (k.target ? " -target" : " auto"));
-            std::vector<std::string> args = {k.bit->path, "-driver", c.driver};
-            if (k.target) args.insert(args.end(), {"-target", k.target});
-            Result r = bench_run(dir, {"--chain", k.chain, "--port", std::string("0x378:") + c.cable}, args);
-            ASSERT_FALSE(r.timed_out) << r.out;
-            EXPECT_EQ(r.status, 0) << r.out;
-            EXPECT_NE(r.out.find("Complete!"), std::string::npos) << r.out;
-            expect_configured(parse_state(r.out), k.fpga, *k.bit, 1, r.out);
+    const char *parts[] = {"2s15", "2s30", "2s50", "2s100", "2s150", "2s200"};
+    const char *proms[] = {"18v256", "18v512", "18v01", "18v02", "18v04", "18v02"};
+    for (size_t p = 0; p < std::size(parts); ++p) {
+        const std::string part = parts[p], prom = proms[p];
+        const Bitstream bit = mkbit(dir, part, part + ".bit", {"--startup", "jtag", "--seed", std::to_string(p + 3)});
+        struct Case {
+            std::string chain;
+            int fpga;           // index from the TDO end
+            const char *target; // -target argument, or null for automatic choice
+        } cases[] = {
+            {prom + "," + part, 1, nullptr},
+            {part + "," + prom, 0, "0"},
+        };
+        for (const auto &c : CABLES) {
+            for (const auto &k : cases) {
+                SCOPED_TRACE(k.chain + " through " + c.cable + (k.target ? " -target" : " auto"));
+                std::vector<std::string> args = {bit.path, "-driver", c.driver};
+                if (k.target) args.insert(args.end(), {"-target", k.target});
+                Result r = bench_run(dir, {"--chain", k.chain, "--port", std::string("0x378:") + c.cable}, args);
+                ASSERT_FALSE(r.timed_out) << r.out;
+                EXPECT_EQ(r.status, 0) << r.out;
+                EXPECT_NE(r.out.find("Complete!"), std::string::npos) << r.out;
+                expect_configured(parse_state(r.out), k.fpga, bit, 1, r.out);
+            }
         }
     }
 }
