@@ -18,7 +18,8 @@ const char usage[] =
     "        [--startup jtag|cclk] [--seed S] [--corrupt WORD]\n"
     "BENCH OPTIONS (also the lines of a bench file, without the dashes):\n"
     "  --chain DEVICES  --power on|off  --port BASE:CABLE  --usb N:BOARD  --config FILE\n"
-    "  CABLE: xilinx | altera | none; xilinx-ss | altera-ss with the leads on the slave-serial pins\n";
+    "  CABLE: xilinx | altera | none; xilinx-ss | altera-ss with the leads on the slave-serial pins;\n"
+    "         +SETTING=0|1 after the name switches a wiring rule of the cable model\n";
 
 } // namespace
 

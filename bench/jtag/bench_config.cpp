@@ -62,9 +62,10 @@ void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_
         if (colon == std::string::npos || !parse_uint(value.substr(0, colon), 16, 0xFFFD, base))
             throw std::invalid_argument("port must be BASE:CABLE with a hex base address, not '" + value + "'");
         std::string cable = value.substr(colon + 1);
-        // xilinx-ss and altera-ss: the cable's leads on the slave-serial pins.
-        if (cable != "xilinx" && cable != "altera" && cable != "none" && cable != "xilinx-ss" &&
-            cable != "altera-ss")
+        // xilinx-ss and altera-ss: the cable's leads on the slave-serial pins. Settings of
+        // the cable model may follow as +SETTING=0|1; the cable model checks them.
+        const std::string kind = cable.substr(0, cable.find('+'));
+        if (kind != "xilinx" && kind != "altera" && kind != "none" && kind != "xilinx-ss" && kind != "altera-ss")
             throw std::invalid_argument("port cable must be xilinx, altera, xilinx-ss, altera-ss or none, not '" +
                                         cable + "'");
         for (auto &p : cfg.ports) {

@@ -85,9 +85,9 @@ std::unique_ptr<Cable> make_xilinx_cable(TargetLines &lines, XilinxSettings sett
 std::unique_ptr<Cable> make_altera_cable(TargetLines &lines, AlteraSettings settings = {});
 
 // "xilinx", "xilinx-ss", "altera", "altera-ss", "none" -> a cable (null for "none").
+// The name may carry settings of the model: "altera+detect_loop_unpowered=0".
 // Throws std::invalid_argument for anything else.
 std::unique_ptr<Cable> make_cable(std::string_view name, TargetLines &lines);
-bool is_cable_name(std::string_view name);
 
 struct PortAccess {
     char op; // 'R' or 'W'

@@ -69,7 +69,8 @@ const char USAGE[] =
     "       vokbench run [BENCH OPTIONS] -- COMMAND [ARG...]\n"
     "       vokbench ctl [--socket PATH] REQUEST\n"
     "BENCH OPTIONS: --chain DEVICES  --power on|off  --port BASE:CABLE  --usb N:BOARD  --config FILE\n"
-    "CABLE: xilinx | altera | none, or xilinx-ss | altera-ss with the leads on the slave-serial pins\n"
+    "CABLE: xilinx | altera | none, or xilinx-ss | altera-ss with the leads on the slave-serial pins;\n"
+    "       +SETTING=0|1 after the name switches a wiring rule of the cable model\n"
     "REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD, usb N unplug|plug,\n"
     "         status [--json], trace BASE [on|off], counts reset\n";
 

@@ -155,6 +155,11 @@ TEST(ParallelProbe, NoCableSupplyOffAndPortZero) {
                   {bit.path, "-driver", "vok_xpar"});
     EXPECT_EQ(r.status, 64) << r.out;
     EXPECT_NE(r.out.find("No Probe\n"), std::string::npos) << r.out;
+    // An Altera cable whose detect loop needs target power, switched in the cable word.
+    r = bench_run(dir, {"--chain", "2s15", "--power", "off", "--port", "0x378:altera+detect_loop_unpowered=0"},
+                  {bit.path, "-driver", "vok_apar"});
+    EXPECT_EQ(r.status, 64) << r.out;
+    EXPECT_NE(r.out.find("No Probe\n"), std::string::npos) << r.out;
 }
 
 // A bench served in the background, with a vokusb run beside it.

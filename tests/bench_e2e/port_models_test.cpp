@@ -220,6 +220,28 @@ TEST(CableModelNames, KnownNamesAndErrors) {
     }
     EXPECT_EQ(bench::make_cable("none", lines), nullptr);
     EXPECT_THROW(bench::make_cable("byteblaster", lines), std::invalid_argument);
+    EXPECT_THROW(bench::make_cable("xilinx+no_such_rule=1", lines), std::invalid_argument);
+    EXPECT_THROW(bench::make_cable("altera+detect_loop_unpowered=yes", lines), std::invalid_argument);
+    EXPECT_THROW(bench::make_cable("xilinx+detect_loop_unpowered=0", lines), std::invalid_argument); // Altera's rule
+    EXPECT_THROW(bench::make_cable("none+passive_busy_loop=0", lines), std::invalid_argument);
+}
+
+// A wiring rule switched in the cable word changes what the port reads.
+TEST(CableModelNames, SettingsInTheNameSwitchWiringRules) {
+    FakeLines lines;
+    lines.power = false;
+    constexpr uint8_t idle_low = 0x87; // floating inputs read low, BUSY pin low
+    Port plain(BASE, lines, bench::make_cable("xilinx", lines), idle_low);
+    EXPECT_EQ(write_read(plain, 0x50) & 0x80, 0x00); // the passive loop drives BUSY high unpowered
+    auto c = bench::make_cable("xilinx+passive_busy_loop=0+d3_disables_outputs=1", lines);
+    EXPECT_EQ(c->name(), "xilinx+passive_busy_loop=0+d3_disables_outputs=1");
+    Port varied(BASE, lines, std::move(c), idle_low);
+    EXPECT_EQ(write_read(varied, 0x50) & 0x80, 0x80); // BUSY floats low
+
+    Port altera(BASE, lines, bench::make_cable("altera", lines), idle_low);
+    EXPECT_EQ(write_read(altera, 0x20) & 0x40, 0x40); // ACK follows data bit 5 unpowered
+    Port altera_off(BASE, lines, bench::make_cable("altera+detect_loop_unpowered=0", lines), idle_low);
+    EXPECT_EQ(write_read(altera_off, 0x20) & 0x40, 0x00); // ACK floats low
 }
 
 } // namespace
