@@ -1,4 +1,5 @@
 #include "bench_config.h"
+#include "words.h"
 
 #include <cctype>
 #include <fstream>
@@ -8,36 +9,6 @@
 namespace bench {
 
 namespace {
-
-std::string trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-        b++;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-        e--;
-    return std::string(s.substr(b, e - b));
-}
-
-bool parse_uint(std::string s, int base, uint64_t max, uint64_t &out) {
-    if (base == 16 && s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'))
-        s = s.substr(2);
-    if (s.empty() || s.size() > 16)
-        return false;
-    uint64_t v = 0;
-    for (char c : s) {
-        int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                : (base == 16 && std::isxdigit(static_cast<unsigned char>(c)))
-                    ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
-                    : -1;
-        if (d < 0)
-            return false;
-        v = v * uint64_t(base) + uint64_t(d);
-        if (v > max)
-            return false;
-    }
-    out = v;
-    return true;
-}
 
 bool is_bench_option(std::string_view n) {
     return n == "chain" || n == "power" || n == "port" || n == "usb" || n == "config";
@@ -59,7 +30,7 @@ void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_
     } else if (name == "port") {
         size_t colon = value.find(':');
         uint64_t base = 0;
-        if (colon == std::string::npos || !parse_uint(value.substr(0, colon), 16, 0xFFFD, base))
+        if (colon == std::string::npos || !parse_uint(value.substr(0, colon), true, 0xFFFD, base))
             throw std::invalid_argument("port must be BASE:CABLE with a hex base address, not '" + value + "'");
         std::string cable = value.substr(colon + 1);
         // xilinx-ss and altera-ss: the cable's leads on the slave-serial pins. Settings of
@@ -78,7 +49,7 @@ void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_
     } else if (name == "usb") {
         size_t colon = value.find(':');
         uint64_t n = 0;
-        if (colon == std::string::npos || !parse_uint(value.substr(0, colon), 10, 255, n))
+        if (colon == std::string::npos || !parse_uint(value.substr(0, colon), false, 255, n))
             throw std::invalid_argument("usb must be N:BOARD with a board number, not '" + value + "'");
         std::string board = value.substr(colon + 1);
         if (board != "an2135sc-jtag" && board != "an2135sc-ss" && board != "spi" && board != "qrt")

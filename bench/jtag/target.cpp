@@ -2,6 +2,7 @@
 
 #include "spartan2.h"
 #include "tap.h"
+#include "words.h"
 
 #include <cctype>
 #include <cstdio>
@@ -20,48 +21,6 @@ constexpr PromPart prom_parts[] = {
     {"18v02", 0x05025093},  {"18v04", 0x05026093},
 };
 
-std::string lower(std::string_view s) {
-    std::string r(s);
-    for (auto &c : r)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return r;
-}
-
-std::string trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
-        b++;
-    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])))
-        e--;
-    return std::string(s.substr(b, e - b));
-}
-
-// Whole-string unsigned number; base 16 if hex, else 10. False on anything else.
-bool parse_number(const std::string &s, bool hex, uint64_t &out, uint64_t max) {
-    std::string t = s;
-    if (hex && t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X'))
-        t = t.substr(2);
-    if (t.empty() || t.size() > 16)
-        return false;
-    uint64_t v = 0;
-    for (char c : t) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (hex && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (hex && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        v = v * (hex ? 16 : 10) + uint64_t(d);
-        if (v > max)
-            return false;
-    }
-    out = v;
-    return true;
-}
-
 DeviceSpec parse_device(const std::string &word) {
     std::string w = lower(word);
     if (w.rfind("dev:", 0) == 0) {
@@ -69,9 +28,9 @@ DeviceSpec parse_device(const std::string &word) {
         if (colon == std::string::npos)
             throw std::invalid_argument("device '" + word + "': expected dev:IDCODE:IRLEN");
         uint64_t id = 0, ir = 0;
-        if (!parse_number(w.substr(4, colon - 4), true, id, 0xFFFFFFFFu))
+        if (!parse_uint(w.substr(4, colon - 4), true, 0xFFFFFFFFu, id))
             throw std::invalid_argument("device '" + word + "': IDCODE must be a 32-bit hex number");
-        if (!parse_number(w.substr(colon + 1), false, ir, 32) || ir < 2)
+        if (!parse_uint(w.substr(colon + 1), false, 32, ir) || ir < 2)
             throw std::invalid_argument("device '" + word + "': IR length must be 2 to 32");
         DeviceSpec d;
         d.kind = DeviceSpec::Kind::Generic;
@@ -96,7 +55,7 @@ DeviceSpec parse_device(const std::string &word) {
     if (colon != std::string::npos) {
         name = w.substr(0, colon);
         std::string v = w.substr(colon + 1);
-        if (v.size() < 2 || v[0] != 'v' || !parse_number(v.substr(1), false, version, 15))
+        if (v.size() < 2 || v[0] != 'v' || !parse_uint(v.substr(1), false, 15, version))
             throw std::invalid_argument("device '" + word + "': version must be :v0 to :v15");
     }
     const PartInfo *part = find_part(name);
