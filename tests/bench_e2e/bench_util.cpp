@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -76,6 +77,17 @@ testsupport::Result ctl(const std::string &socket, const std::string &request) {
     std::istringstream words(request);
     for (std::string w; words >> w;) argv.push_back(w);
     return testsupport::run(argv, "", 10);
+}
+
+void BenchServedInBackground::serve(const std::vector<std::string> &options) {
+    std::vector<std::string> argv = {bin("vokbench"), "serve", "--socket", socket};
+    argv.insert(argv.end(), options.begin(), options.end());
+    bench = std::make_unique<testsupport::Background>(argv, dir.path(), dir / "bench.log");
+    for (int i = 0; i < 500; ++i) {
+        if (ctl(socket, "status").status == 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "the bench did not come up: " << bench->output();
 }
 
 } // namespace e2e

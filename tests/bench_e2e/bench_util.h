@@ -2,7 +2,10 @@
 // `vokbench mkbit`, and the bench state as `vokbench` reports it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,5 +52,16 @@ BenchState parse_state(const std::string &text);
 
 // vokbench ctl --socket SOCKET words...
 testsupport::Result ctl(const std::string &socket, const std::string &request);
+
+// A bench served in the background from a private folder for the length of a test.
+class BenchServedInBackground : public ::testing::Test {
+protected:
+    testsupport::TempDir dir;
+    std::string socket = dir / "bench.sock";
+    std::unique_ptr<testsupport::Background> bench;
+
+    // vokbench serve with these bench options; returns once the bench answers.
+    void serve(const std::vector<std::string> &options);
+};
 
 } // namespace e2e

@@ -74,22 +74,8 @@ std::string in_child(const std::string &socket, const std::function<std::string(
     return out;
 }
 
-class DriverOnBench : public ::testing::Test {
+class DriverOnBench : public BenchServedInBackground {
 protected:
-    TempDir dir;
-    std::string socket = dir / "bench.sock";
-    std::unique_ptr<Background> bench;
-
-    void serve(const std::vector<std::string> &options) {
-        std::vector<std::string> argv = {bin("vokbench"), "serve", "--socket", socket};
-        argv.insert(argv.end(), options.begin(), options.end());
-        bench = std::make_unique<Background>(argv, dir.path(), dir / "bench.log");
-        for (int i = 0; i < 500; ++i) {
-            if (ctl(socket, "status").status == 0) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "the bench did not come up: " << bench->output();
-    }
 
     std::vector<std::string> trace(const std::string &base) {
         std::vector<std::string> lines;

@@ -163,23 +163,8 @@ TEST(ParallelProbe, NoCableSupplyOffAndPortZero) {
 }
 
 // A bench served in the background, with a vokusb run beside it.
-class ServedBench : public ::testing::Test {
+class ServedBench : public BenchServedInBackground {
 protected:
-    TempDir dir;
-    std::string socket = dir / "bench.sock";
-    std::unique_ptr<Background> bench;
-
-    void serve(const std::vector<std::string> &options) {
-        std::vector<std::string> argv = {bin("vokbench"), "serve", "--socket", socket};
-        argv.insert(argv.end(), options.begin(), options.end());
-        bench = std::make_unique<Background>(argv, dir.path(), dir / "bench.log");
-        for (int i = 0; i < 500; ++i) {
-            if (ctl(socket, "status").status == 0) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "the bench did not come up: " << bench->output();
-    }
-
     BenchState state() { return parse_state(ctl(socket, "status").out); }
 
     // Waits until pred holds for the bench state; false after timeout_s.
