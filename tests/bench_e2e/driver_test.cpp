@@ -76,7 +76,6 @@ std::string in_child(const std::string &socket, const std::function<std::string(
 
 class DriverOnBench : public BenchServedInBackground {
 protected:
-
     std::vector<std::string> trace(const std::string &base) {
         std::vector<std::string> lines;
         std::istringstream in(ctl(socket, "trace " + base).out);
