@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,7 @@ struct PortState {
 };
 
 struct BenchState {
-    bool powered = false;
+    std::optional<bool> powered; // empty when no supply line was read
     std::map<int, DeviceState> devices;
     std::map<std::string, PortState> ports; // by "0378"
 };

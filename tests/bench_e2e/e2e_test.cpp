@@ -285,7 +285,7 @@ TEST(BenchProgram, RunGivesAPrivateSocketAndTheCommandsStatus) {
     r = run({bin("vokbench"), "run", "--config", cfg, "--", "true"}, dir.path(), 20);
     EXPECT_EQ(r.status, 0) << r.out;
     BenchState s = parse_state(r.out);
-    EXPECT_FALSE(s.powered);
+    EXPECT_EQ(s.powered, std::optional<bool>(false));
     EXPECT_EQ(s.devices.size(), 2u);
     EXPECT_EQ(s.ports["03BC"].cable, "altera");
     EXPECT_EQ(s.ports["0378"].cable, "xilinx-ss");
@@ -311,10 +311,11 @@ TEST(BenchProgram, RunPassesTermToTheCommandAndStillReports) {
 
 TEST_F(ServedBench, ControlRequestsAnswerAndRefuse) {
     serve({"--chain", "2s15", "--port", "0x378:xilinx"});
+    EXPECT_EQ(state().powered, std::optional<bool>(true));
     Result r = ctl(socket, "power off");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "power off\n");
-    EXPECT_FALSE(state().powered);
+    EXPECT_EQ(state().powered, std::optional<bool>(false));
     r = ctl(socket, "chain 18v02,2s200");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(state().devices[1].part, "2s200");
