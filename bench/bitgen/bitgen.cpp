@@ -66,8 +66,6 @@ std::vector<uint32_t> frame_image(const PartInfo &part, uint64_t seed) {
     return mem;
 }
 
-uint64_t expected_digest(const PartInfo &part, uint64_t seed) { return memory_digest(frame_image(part, seed)); }
-
 Bitstream generate_bitstream(const BitgenOptions &opt) {
     const PartInfo *part = find_part(opt.part);
     if (!part)

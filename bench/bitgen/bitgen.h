@@ -34,8 +34,6 @@ constexpr uint32_t cor_startup_jtag = 0x00A03F2D;
 
 // The configuration memory a good load of the bitstream leaves behind.
 std::vector<uint32_t> frame_image(const PartInfo &part, uint64_t seed);
-// Its digest, as the device model reports it.
-uint64_t expected_digest(const PartInfo &part, uint64_t seed);
 
 // Throws std::invalid_argument for an unknown part or a corrupt word past the end.
 Bitstream generate_bitstream(const BitgenOptions &opt);
