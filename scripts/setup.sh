@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian machine, when it is missing.
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libgmock-dev python3)
+packages=(cmake g++ make libgtest-dev libgmock-dev python3 sdcc libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
