@@ -1,0 +1,119 @@
+// USB half of the hardware seam: the EZ-USB boards, reached the way libusb reaches
+// a device (control transfers, bulk transfers on endpoint addresses, the active
+// configuration descriptor), through the backend that the machine offers:
+//   bench    when VOKBENCH names a bench socket (then nothing else is tried);
+//   libusb   libusb-1.0 otherwise.
+//
+// Board numbers. Board N is stable while the board stays plugged in, also across a
+// renumeration (the board leaves the bus and comes back with other IDs):
+//   libusb   the N-th board in the order of (bus number, port path);
+//   bench    the board that the bench attached as number N.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vokhw {
+
+// Results of the USB operations: 0 or a count on success, one of these (negative)
+// on failure.
+enum UsbError : int {
+    USB_OK = 0,
+    USB_ERROR_IO = -1,        // a transfer or bus error not listed below
+    USB_ERROR_INVALID = -2,   // an argument the operation cannot take
+    USB_ERROR_ACCESS = -3,    // the operating system refused access to the device
+    USB_ERROR_NO_DEVICE = -4, // the board has gone (unplugged, or renumerating)
+    USB_ERROR_NOT_FOUND = -5, // no such board or endpoint
+    USB_ERROR_BUSY = -6,      // the interface is claimed by another handle
+    USB_ERROR_TIMEOUT = -7,
+    USB_ERROR_OVERFLOW = -8,  // the device sent more than the buffer holds
+    USB_ERROR_PIPE = -9,      // the endpoint stalled (for endpoint 0: request refused)
+    USB_ERROR_CANCELLED = -10,
+};
+
+// A short English text for a result ("timeout", "stall", ...).
+const char *usb_error_text(int code);
+
+struct UsbId {
+    uint16_t vid;
+    uint16_t pid;
+};
+
+// The IDs that mark a device as an EZ-USB board: the default IDs of the AN21xx
+// family (a bare chip, 0547:2131 and its kin), which our firmware images keep too.
+std::span<const UsbId> usb_board_ids();
+bool usb_is_board_id(uint16_t vid, uint16_t pid);
+
+struct UsbBoardInfo {
+    int number;
+    uint16_t vid;
+    uint16_t pid;
+    std::string where; // "/dev/bus/usb/001/004", or "bench board 0"
+};
+
+// The boards present now, in board-number order.
+std::vector<UsbBoardInfo> usb_list_boards();
+
+// Bit 7 of an endpoint address: IN (device to host).
+constexpr uint8_t USB_ENDPOINT_IN = 0x80;
+// bmRequestType bit 7: device to host.
+constexpr uint8_t USB_REQUEST_IN = 0x80;
+
+// An open board with its interface 0 claimed. Closing (destruction) releases the
+// interface and the device. One handle may be used from two threads at once: a bulk
+// IN pending in one thread while another does control transfers and bulk OUT. Each
+// transfer blocks its own thread only.
+class UsbHandle {
+public:
+    virtual ~UsbHandle() = default;
+    UsbHandle() = default;
+    UsbHandle(const UsbHandle &) = delete;
+    UsbHandle &operator=(const UsbHandle &) = delete;
+
+    virtual int number() const = 0;
+    // The IDs the board had when it was opened.
+    virtual UsbId id() const = 0;
+
+    // A control transfer on endpoint 0. The direction is bit 7 of request_type;
+    // data holds length bytes (sent, or room for the answer). Returns the count of
+    // bytes transferred or a UsbError. timeout_ms 0 waits without limit.
+    virtual int control(uint8_t request_type, uint8_t request, uint16_t value,
+                        uint16_t index, uint8_t *data, uint16_t length,
+                        unsigned timeout_ms) = 0;
+
+    // A bulk transfer on an endpoint address (IN when bit 7 is set), split into
+    // packets by the backend. *transferred gets the count moved, also when the
+    // result is an error (a timeout after some packets). Returns USB_OK or a
+    // UsbError. An IN ends early on a short packet. timeout_ms 0 waits without limit.
+    virtual int bulk(uint8_t endpoint, uint8_t *data, int length, int *transferred,
+                     unsigned timeout_ms) = 0;
+
+    // Cancels the bulk transfers in flight on the endpoint, from any thread: they
+    // return USB_ERROR_CANCELLED (with the count moved so far). Transfers started
+    // afterwards are not affected.
+    virtual void cancel(uint8_t endpoint) = 0;
+
+    // The whole active configuration descriptor (all wTotalLength bytes), read from
+    // the device. USB_OK or a UsbError.
+    virtual int config_descriptor(std::vector<uint8_t> &out) = 0;
+
+    // Clears a halt (stall) of the endpoint and resets its data toggle.
+    virtual int clear_halt(uint8_t endpoint) = 0;
+};
+
+// Opens board N and claims its interface 0. Null when the board is absent or
+// refused; then *reason (when not null) says why, naming the device node when the
+// system refused access.
+std::unique_ptr<UsbHandle> usb_open(int number, std::string *reason = nullptr);
+
+// A wait on the board, in milliseconds. On hardware a sleep; on the bench the
+// simulated clock advances by that much and the boards' 8051s run meanwhile.
+void usb_wait_ms(unsigned ms);
+// Tests replace the wait (null restores the default); returns the previous hook.
+using UsbWaitHook = void (*)(unsigned ms);
+UsbWaitHook usb_set_wait_hook(UsbWaitHook hook);
+
+} // namespace vokhw
