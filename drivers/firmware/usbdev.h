@@ -1,0 +1,42 @@
+/* What every firmware image shares: endpoint-0 request handling, the default
+ * USB interrupt routine and renumeration. The board's own file supplies the
+ * descriptors and the bus-reset hook declared here. */
+#ifndef USBDEV_H
+#define USBDEV_H
+
+#include "an2131.h"
+
+/* ---- Supplied by the board ---- */
+/* Standard descriptors as the host reads them; the configuration descriptor is
+ * followed by its interface and endpoint descriptors (wTotalLength bytes). */
+extern __code const unsigned char fw_device_descriptor[];
+extern __code const unsigned char fw_config_descriptor[];
+/* String descriptors 0 (language list) to fw_string_count - 1. */
+extern __code const unsigned char *__code const fw_strings[];
+extern __code const unsigned char fw_string_count;
+/* Called from the USB interrupt after a bus reset: arm the OUT endpoints again. */
+void fw_bus_reset(void);
+
+/* ---- Provided here ---- */
+/* Answers the SETUP packet in SETUPDAT: the standard requests of a device
+ * with one configuration and one interface; everything else is stalled. */
+void usb_setup(void);
+/* Current configuration value (0 = not configured). */
+extern volatile __data unsigned char usb_configuration;
+
+/* The USB interrupt (INT2 at 0x0043, no autovectoring): SETUP packets and bus
+ * resets. Its prototype must be visible in the file that holds main. */
+void usb_isr(void) __interrupt(8);
+
+/* Leaves the bus, waits, clears stale requests and comes back with RENUM set,
+ * so that the host enumerates the board again with our descriptors. */
+void usb_renumerate(void);
+
+/* Busy wait of ms milliseconds at 24 MHz (6000 machine cycles each), whatever
+ * the MOVX stretch. */
+void delay_ms(unsigned int ms);
+
+/* Disconnected time of the renumeration: long enough for hubs to notice. */
+#define RENUM_DISCONNECT_MS 500
+
+#endif
