@@ -1,0 +1,205 @@
+/* General-purpose firmware of the USB-QRT board: moves port C by commands on
+ * EP1 OUT and block shifts on EP2 OUT, and answers port reads on EP2 IN.
+ *
+ * A command packet holds one or more commands, carried out in order; the high
+ * four bits of a command byte select the command, its parameter bytes follow.
+ * Port reads of one packet are sent together as one reply packet afterwards.
+ *
+ * Endpoint packets are polled by the main loop; only SETUP requests and bus
+ * resets interrupt. A block shift clocks every byte received on EP2 OUT as one
+ * TCK cycle until its announced packets have arrived. */
+#include "usbdev.h"
+
+#define PORT_TCK 0x20
+#define PACKET 64
+#define COUNT_MASK 0x3F
+#define PAIR_EP2_IN_OUT 0x09
+/* IN and OUT endpoints 1, 2, 4, 5, 6, 7 (EP3 is EP2's second buffer); bit 0 is EP0. */
+#define VALID_ENDPOINTS 0xF7
+#define ENDPOINT_1 0x02
+#define ENDPOINT_2 0x04
+
+/* Block shift state, shared with block_run: full 64-byte packets still due and
+ * the length of the short packet that ends the block. */
+__data unsigned int block_full;
+__data unsigned char block_short;
+
+void port_clock(unsigned char value);
+void block_run(void);
+
+static __xdata unsigned char reply[PACKET];
+static unsigned char reply_count;
+
+#define OUT1_RECEIVED() (!(OUT1CS & EPCS_BUSY))
+#define OUT2_RECEIVED() (!(OUT2CS & EPCS_BUSY))
+#define BLOCK_ACTIVE() (block_full != 0 || block_short != 0)
+
+void fw_bus_reset(void)
+{
+    OUT1BC = 0;
+    OUT2BC = 0;
+}
+
+static void append_reply(unsigned char value)
+{
+    if (reply_count < PACKET)
+        reply[reply_count++] = value;
+}
+
+static void wait_in2_free(void)
+{
+    while (IN2CS & EPCS_BUSY)
+        ;
+}
+
+static void start_block(__xdata unsigned char *counts)
+{
+    block_short = counts[0] & COUNT_MASK;
+    block_full = counts[1] | ((unsigned int)counts[2] << 8);
+}
+
+/* Counted packets on EP2 IN in place of a block shift; their content is whatever
+ * the buffer holds. */
+static void send_counted(__xdata unsigned char *counts)
+{
+    unsigned int full = counts[1] | ((unsigned int)counts[2] << 8);
+    for (; full != 0; --full) {
+        wait_in2_free();
+        IN2BC = PACKET;
+    }
+    wait_in2_free();
+    IN2BC = counts[0] & COUNT_MASK;
+}
+
+static unsigned char parameter_bytes(unsigned char command)
+{
+    switch (command >> 4) {
+    case 0x3: case 0x8: case 0x9: case 0xB: case 0xF:
+        return 1;
+    case 0x5: case 0x6: case 0xC:
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+static void run_command(unsigned char command, __xdata unsigned char *p)
+{
+    unsigned char low = command & 0x0F;
+    switch (command >> 4) {
+    case 0x0:
+        OEC = low;
+        break;
+    case 0x1:
+    case 0x3:
+        OUTC = low;
+        break;
+    case 0x2:
+    case 0xA:
+        append_reply(PINSC);
+        break;
+    case 0x4:
+        OUTC = low;
+        append_reply(0);
+        break;
+    case 0x5:
+        OUTC = low;
+        start_block(p);
+        break;
+    case 0x6:
+        OUTC = low;
+        send_counted(p);
+        break;
+    case 0x8:
+        OUTC = PORT_TCK;
+        OEC = p[0];
+        OEB = 0;
+        break;
+    case 0x9:
+        OUTC = p[0] | PORT_TCK;
+        break;
+    case 0xB:
+        port_clock(p[0]);
+        break;
+    case 0xC:
+        start_block(p);
+        break;
+    case 0xF:
+        CKCON = low ? 1 : 0;
+        FASTXFR = p[0] | FASTXFR_FBLK;
+        break;
+    default: /* 0x7, 0xD, 0xE */
+        break;
+    }
+}
+
+/* Carries out the packet waiting on EP1 OUT; a command cut short by the end of
+ * the packet is dropped. */
+static void run_command_packet(void)
+{
+    unsigned char length = OUT1BC;
+    unsigned char at = 0;
+    unsigned char i;
+    reply_count = 0;
+    while (at < length) {
+        unsigned char command = OUT1BUF[at];
+        unsigned char next = at + 1 + parameter_bytes(command);
+        if (next > length)
+            break;
+        run_command(command, &OUT1BUF[at + 1]);
+        at = next;
+    }
+    OUT1BC = 0;
+    if (reply_count != 0) {
+        wait_in2_free();
+        for (i = 0; i < reply_count; ++i)
+            IN2BUF[i] = reply[i];
+        IN2BC = reply_count;
+    }
+}
+
+static void start_up(void)
+{
+    CKCON = 0;
+    CPUCS = CPUCS_CLK24OE;
+    PORTACFG = PORTACFG_FWR | PORTACFG_FRD;
+    PORTBCFG = 0;
+    PORTCCFG = 0;
+    OEB = 0;
+    OEC = 0;
+    FASTXFR = FASTXFR_FBLK;
+    USBBAV = 0;
+    USBPAIR = PAIR_EP2_IN_OUT;
+    IN07VAL = VALID_ENDPOINTS;
+    OUT07VAL = VALID_ENDPOINTS;
+    IN07IEN = 0;
+    OUT07IEN = 0;
+    USBIEN = USBIRQ_SUDAV | USBIRQ_URES;
+    block_full = 0;
+    block_short = 0;
+    fw_bus_reset();
+    EUSB = 1;
+    EA = 1;
+}
+
+void main(void)
+{
+    start_up();
+    usb_renumerate();
+    for (;;) {
+        if (BLOCK_ACTIVE()) {
+            block_run();
+            /* A command that arrived with nothing left on EP2 means the host has
+             * moved on: EP2 data sent before it would be visible by now. */
+            if (BLOCK_ACTIVE() && OUT1_RECEIVED() && !OUT2_RECEIVED())
+                run_command_packet();
+        } else {
+            /* Block data without a command before it is discarded; a command seen
+             * after the data arrived came before it and may start its block. */
+            if (OUT2_RECEIVED() && !OUT1_RECEIVED())
+                OUT2BC = 0;
+            if (OUT1_RECEIVED())
+                run_command_packet();
+        }
+    }
+}

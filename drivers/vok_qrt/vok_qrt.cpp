@@ -1,0 +1,130 @@
+// Cable driver for the USB-QRT board: an EZ-USB AN2131 running our general-purpose
+// firmware, with the JTAG signals on port C (PC0 TDO, PC1 TDI, PC2 target power
+// sense, PC4 TMS, PC5 TCK; PC3 driven low).
+//
+// Pipes of the firmware: 0 = EP1 OUT commands, 1 = EP2 OUT block-shift port values,
+// 8 = EP2 IN replies to port reads.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "cusb.h"
+#include "fw_bin_image.h"
+#include "vokcable.h"
+
+namespace {
+
+constexpr int NAME_SIZE = 128;
+constexpr uint32_t PIPE_COMMAND = 0;
+constexpr uint32_t PIPE_SHIFT = 1;
+constexpr uint32_t PIPE_REPLY = 8;
+
+constexpr uint8_t PORT_TDI = 0x02;
+constexpr uint8_t PORT_POWER = 0x04;
+constexpr uint8_t PORT_TMS = 0x10;
+constexpr uint8_t PORT_TDO = 0x01;
+
+constexpr uint8_t CMD_SETUP_PORTS = 0x80;
+constexpr uint8_t CMD_SET_PORT = 0x90;
+constexpr uint8_t CMD_READ_PORT = 0xA0;
+constexpr uint8_t CMD_CLOCK = 0xB0;
+constexpr uint8_t CMD_BLOCK = 0xC0;
+constexpr uint8_t CMD_TIMING = 0xF0;
+
+// Outputs on PC1, PC3, PC4 and PC5.
+constexpr uint8_t OUTPUT_ENABLES = 0x3A;
+// Fast-transfer control written at start-up (FBLK is set by the firmware).
+constexpr uint8_t FAST_TRANSFER = 0x12;
+
+// One byte per TCK cycle of a block shift.
+constexpr int32_t BIT_BUFFER_SIZE = 0x40000;
+
+cusb_handle usb_handle = nullptr;
+std::array<uint8_t, 4> cmd_buffer{};
+std::array<uint8_t, BIT_BUFFER_SIZE> bit_buffer{};
+
+bool tdi_bit(const uint8_t *tdi, int32_t i) { return tdi != nullptr && ((tdi[i / 8] >> (7 - i % 8)) & 1); }
+
+// Bits [first, first + count) of a shift of nbits as one block shift.
+void shift_block(const uint8_t *tdi, int32_t first, int32_t count, int32_t nbits, bool tms,
+                 bool tms_last) {
+    for (int32_t k = 0; k < count; ++k) {
+        int32_t i = first + k;
+        bool m = i == nbits - 1 ? tms_last : tms;
+        bit_buffer[k] = static_cast<uint8_t>((m ? PORT_TMS : 0) | (tdi_bit(tdi, i) ? PORT_TDI : 0));
+    }
+    const uint8_t command[4] = {CMD_BLOCK, static_cast<uint8_t>(count & 0x3F),
+                                static_cast<uint8_t>((count >> 6) & 0xFF),
+                                static_cast<uint8_t>((count >> 14) & 0xFF)};
+    usb_bulk_write(&usb_handle, PIPE_COMMAND, command, sizeof command);
+    usb_bulk_write(&usb_handle, PIPE_SHIFT, bit_buffer.data(), count);
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t VOK_CALL jtag_init(int32_t index, int32_t /*baud*/, char *name) {
+    if (name != nullptr)
+        std::snprintf(name, NAME_SIZE,
+                      "EZ-USB No.%d : USB-QRT(AN2131SC) (PC5=TCK,PC1=TDI,PC4=TMS,PC1=PC0,PC2=TVCC)",
+                      static_cast<int>(index));
+    std::fputs("Setup EZ-USB with velantoUSB GP firnware V1.10 for USB-QRT Ver0.00\n", stdout);
+    std::fflush(stdout);
+    if (cusb_init(index, &usb_handle, fw_bin, "GPFW", "V11P") != 0) {
+        usb_handle = nullptr;
+        std::fputs("Can't found EZ-USB\n", stdout);
+        std::fflush(stdout);
+        return VOK_INIT_NO_PROBE;
+    }
+    // TCK high with TDI, TMS and PC3 low, the JTAG outputs on, port C written again.
+    const uint8_t ports[4] = {CMD_SETUP_PORTS, OUTPUT_ENABLES, CMD_SET_PORT, 0x20};
+    usb_bulk_write(&usb_handle, PIPE_COMMAND, ports, sizeof ports);
+    const uint8_t timing[2] = {CMD_TIMING, FAST_TRANSFER};
+    usb_bulk_write(&usb_handle, PIPE_COMMAND, timing, sizeof timing);
+    return VOK_INIT_READY;
+}
+
+// When the board does not answer, the byte examined is the command itself (no power).
+int32_t jtag_power(void) {
+    cmd_buffer[0] = CMD_READ_PORT;
+    usb_bulk_write(&usb_handle, PIPE_COMMAND, cmd_buffer.data(), 1);
+    usb_bulk_read(&usb_handle, PIPE_REPLY, cmd_buffer.data(), 1);
+    return (cmd_buffer[0] & PORT_POWER) ? 1 : 0;
+}
+
+int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t nbits, int32_t tms,
+                           int32_t tms_last) {
+    if (nbits <= 0)
+        return 0;
+    if (tdo == nullptr) {
+        // Longer shifts go in pieces that the staging buffer holds.
+        for (int32_t first = 0; first < nbits; first += BIT_BUFFER_SIZE)
+            shift_block(tdi, first, std::min(BIT_BUFFER_SIZE, nbits - first), nbits, tms != 0,
+                        tms_last != 0);
+        return 0;
+    }
+    std::memset(tdo, 0, (static_cast<size_t>(nbits) + 7) / 8);
+    for (int32_t i = 0; i < nbits; ++i) {
+        bool m = i == nbits - 1 ? tms_last != 0 : tms != 0;
+        const uint8_t exchange[3] = {
+            CMD_CLOCK, static_cast<uint8_t>((m ? PORT_TMS : 0) | (tdi_bit(tdi, i) ? PORT_TDI : 0)),
+            CMD_READ_PORT};
+        usb_bulk_write(&usb_handle, PIPE_COMMAND, exchange, sizeof exchange);
+        usb_bulk_read(&usb_handle, PIPE_REPLY, bit_buffer.data(), 1);
+        if (bit_buffer[0] & PORT_TDO)
+            tdo[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    }
+    return 0;
+}
+
+int32_t jtag_end(void) {
+    if (usb_handle != nullptr)
+        usb_close(&usb_handle);
+    return 0;
+}
+
+uint32_t jtag_version(void) { return VOK_VERSION(1, 0); }
+
+} // extern "C"
