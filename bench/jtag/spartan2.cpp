@@ -184,8 +184,7 @@ void Spartan2::custom_capture() {
         if (settings_.cfg_in_align_on_capture) {
             word_ = 0;
             word_bits_ = 0;
-            if (!synced_)
-                hunt_ = 0;
+            hunt_ = 0;
         }
     } else {
         out_lead_left_ = settings_.cfg_out_leading_bits;
@@ -240,10 +239,16 @@ void Spartan2::hunt_bit(bool bit) {
     }
     if (hunt_ == SYNC_WORD) {
         synced_ = true;
-        word_ = 0;
-        word_bits_ = 0;
-        words_left_ = 0;
+        realign();
     }
+}
+
+// The next bit starts a packet header.
+void Spartan2::realign() {
+    hunt_ = 0;
+    word_ = 0;
+    word_bits_ = 0;
+    words_left_ = 0;
 }
 
 void Spartan2::process_word(uint32_t w) {
@@ -276,13 +281,14 @@ void Spartan2::process_word(uint32_t w) {
             read_register(packet_addr_, count);
         }
     } else if (w == SYNC_WORD) {
-        // Already synchronised: the sync word realigns nothing.
+        // Already synchronised and aligned: nothing to do.
     } else if (!settings_.stay_synced && w == 0xFFFFFFFF) {
         synced_ = false;
         hunt_ = 0;
         word_bits_ = 0;
     }
-    // Other words (all zeros, all ones) are no-ops.
+    // Words of any other type (all zeros, all ones, stray bits) are ignored
+    // where a header is expected.
 }
 
 void Spartan2::write_register(uint32_t addr, uint32_t v) {

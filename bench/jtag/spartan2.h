@@ -34,6 +34,15 @@ struct Spartan2Settings {
     // Once synchronised the device stays so until PROGRAM or power loss: there
     // is no desynchronise command, and loaders read STAT with no new sync word.
     bool stay_synced = true;
+    // Re-sync rule. By default, while a packet header is expected, the last 32
+    // bits are watched at every bit position and the sync word re-aligns the
+    // packet processor at any offset; inside a packet's data nothing re-aligns,
+    // since frame data may hold the pattern. Loaders that send each CFG_IN
+    // sequence as its own scan, behind a device in BYPASS, rely on this on real
+    // chains. The documents do not state the rule for this family, so the strict
+    // variant stays available: words counted from the first sync (or from
+    // Capture-DR) and a later sync word ignored.
+    bool strict_sync = false;
     // CFG_OUT shifts out this many leading bits, then the requested words,
     // most significant bit first (symmetrical with CFG_IN).
     int cfg_out_leading_bits = 1;
@@ -129,9 +138,20 @@ public:
             return;
         }
         word_ = (word_ << 1) | uint32_t(bit);
+        if (words_left_ == 0 && !settings_.strict_sync) {
+            hunt_ = (hunt_ << 1) | uint32_t(bit);
+            if (hunt_ == SYNC_WORD) {
+                realign();
+                return;
+            }
+        }
         if (++word_bits_ == 32) {
             word_bits_ = 0;
             process_word(word_);
+            // After a header that announces data the watch starts afresh, so
+            // no pattern spans the header, the data and the next header.
+            if (words_left_ > 0)
+                hunt_ = 0;
         }
     }
     // One whole word (for tests that skip the pins).
@@ -154,6 +174,7 @@ protected:
 private:
     void clear_device();
     void hunt_bit(bool bit);
+    void realign();
     void process_word(uint32_t w);
     void write_register(uint32_t addr, uint32_t value);
     void read_register(uint32_t addr, uint32_t count);
@@ -178,7 +199,7 @@ private:
 
     // Packet processor.
     bool synced_ = false;
-    uint32_t hunt_ = 0;
+    uint32_t hunt_ = 0; // the last bits seen while no packet data is due
     uint32_t word_ = 0;
     int word_bits_ = 0;
     uint32_t words_left_ = 0;  // data words of the current packet

@@ -49,12 +49,25 @@ DeviceSpec parse_device(const std::string &word) {
             return d;
         }
     }
-    std::string name = w;
+    const size_t plus = w.find('+');
+    const std::string base = w.substr(0, plus);
+    bool strict_sync = false;
+    for (size_t at = plus; at != std::string::npos;) {
+        const size_t next = w.find('+', at + 1);
+        const std::string item = w.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+        if (item == "strict_sync=0" || item == "strict_sync=1")
+            strict_sync = item.back() == '1';
+        else
+            throw std::invalid_argument("bad Spartan-II setting \"" + item + "\" in \"" + word +
+                                        "\" (SETTING=0|1 with SETTING one of strict_sync)");
+        at = next;
+    }
+    std::string name = base;
     uint64_t version = 0;
-    size_t colon = w.find(':');
+    size_t colon = base.find(':');
     if (colon != std::string::npos) {
-        name = w.substr(0, colon);
-        std::string v = w.substr(colon + 1);
+        name = base.substr(0, colon);
+        std::string v = base.substr(colon + 1);
         if (v.size() < 2 || v[0] != 'v' || !parse_uint(v.substr(1), false, 15, version))
             throw std::invalid_argument("device '" + word + "': version must be :v0 to :v15");
     }
@@ -68,6 +81,7 @@ DeviceSpec parse_device(const std::string &word) {
     d.part = part->name;
     d.idcode = part->idcode | (uint32_t(version) << 28);
     d.ir_len = 5;
+    d.strict_sync = strict_sync;
     return d;
 }
 
@@ -146,6 +160,7 @@ struct Target::Impl {
                     throw std::invalid_argument("unknown Spartan-II part '" + s.part + "'");
                 Spartan2Settings st;
                 st.version = int(s.idcode >> 28);
+                st.strict_sync = s.strict_sync;
                 auto f = std::make_unique<Spartan2>(*part, st);
                 fp = f.get();
                 d = std::move(f);

@@ -18,9 +18,11 @@ struct DeviceSpec {
     std::string part;     // "2s100", "18v02", or "dev" for a generic device
     uint32_t idcode = 0;  // with the version field
     int ir_len = 0;
+    bool strict_sync = false; // Spartan-II: "+strict_sync=1", see Spartan2Settings
 };
 
 // "2s100,18v02,2s15:v1,dev:0x12345093:6" -> specs from the TDO end to the TDI end.
+// A Spartan-II word may end in "+SETTING=0|1" items (strict_sync).
 // Throws std::invalid_argument with a readable message on a bad word.
 std::vector<DeviceSpec> parse_chain(std::string_view words);
 
