@@ -72,17 +72,91 @@ std::string private_socket_path() {
     return std::string(buf.data()) + "/socket";
 }
 
+Connection::Connection(Bench &bench) : bench_(bench) {}
+
+Connection::~Connection() { bench_.release_all(this); }
+
+void Connection::received(const uint8_t *data, size_t size, std::vector<uint8_t> &out) {
+    if (broken_ || finished_) return;
+    in_.insert(in_.end(), data, data + size);
+    if (kind_ == Kind::Hello) hello();
+    if (kind_ == Kind::Port) port_records(out);
+    if (kind_ == Kind::Ctl) ctl_line(out);
+}
+
+void Connection::port_records(std::vector<uint8_t> &out) {
+    size_t n = in_.size() / benchwire::RECORD_SIZE * benchwire::RECORD_SIZE;
+    const uint8_t *r = in_.data();
+    Port *p = has_port_ ? bench_.port(base_) : nullptr;
+    for (size_t i = 0; i < n; i += benchwire::RECORD_SIZE) {
+        uint8_t op = r[i];
+        uint16_t addr = static_cast<uint16_t>(r[i + 1] | (r[i + 2] << 8));
+        uint8_t value = r[i + 3];
+        switch (op) {
+        case benchwire::OP_WRITE:
+            if (p) p->write(addr, value);
+            break;
+        case benchwire::OP_READ:
+            out.push_back(p ? p->read(addr) : 0xFF);
+            break;
+        case benchwire::OP_OPEN:
+            if (has_port_) bench_.release(base_, this);
+            has_port_ = bench_.claim(addr, this);
+            base_ = addr;
+            p = has_port_ ? bench_.port(addr) : nullptr;
+            out.push_back(has_port_ ? 1 : 0);
+            break;
+        case benchwire::OP_RELEASE:
+            if (has_port_) bench_.release(base_, this);
+            has_port_ = false;
+            p = nullptr;
+            out.push_back(1);
+            break;
+        default: // not a record of this protocol: drop the client
+            broken_ = true;
+            return;
+        }
+    }
+    in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void Connection::ctl_line(std::vector<uint8_t> &out) {
+    auto nl = std::find(in_.begin(), in_.end(), '\n');
+    if (nl == in_.end()) return;
+    std::string req(in_.begin(), nl);
+    bool ok = true;
+    std::string answer = bench_.request(req, ok);
+    out.insert(out.end(), answer.begin(), answer.end());
+    in_.clear();
+    finished_ = true;
+}
+
+void Connection::hello() {
+    auto nl = std::find(in_.begin(), in_.end(), '\n');
+    if (nl == in_.end()) {
+        if (in_.size() > HELLO_MAX) broken_ = true;
+        return;
+    }
+    std::string line(in_.begin(), nl);
+    size_t plen = std::strlen(benchwire::CTL_PREFIX);
+    if (line + "\n" == benchwire::PORT_HELLO) {
+        kind_ = Kind::Port;
+        in_.erase(in_.begin(), nl + 1);
+    } else if (line.compare(0, plen, benchwire::CTL_PREFIX) == 0) {
+        kind_ = Kind::Ctl;
+        in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(plen));
+    } else {
+        broken_ = true;
+    }
+}
+
 struct Server::Impl {
-    enum class Kind { Hello, Port, Ctl };
     struct Client {
+        Client(Bench &bench, int f) : fd(f), conn(bench) {}
         int fd;
-        Kind kind = Kind::Hello;
-        std::vector<uint8_t> in;
+        Connection conn;
         std::vector<uint8_t> out;
         size_t out_pos = 0;
-        bool has_port = false;
-        uint16_t base = 0;
-        bool close_after_write = false;
         bool dead = false;
     };
 
@@ -97,75 +171,7 @@ struct Server::Impl {
         for (;;) {
             int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (fd < 0) return;
-            auto c = std::make_unique<Client>();
-            c->fd = fd;
-            clients.push_back(std::move(c));
-        }
-    }
-
-    void port_records(Client &c) {
-        size_t n = c.in.size() / benchwire::RECORD_SIZE * benchwire::RECORD_SIZE;
-        const uint8_t *r = c.in.data();
-        Port *p = c.has_port ? bench.port(c.base) : nullptr;
-        for (size_t i = 0; i < n; i += benchwire::RECORD_SIZE) {
-            uint8_t op = r[i];
-            uint16_t addr = static_cast<uint16_t>(r[i + 1] | (r[i + 2] << 8));
-            uint8_t value = r[i + 3];
-            switch (op) {
-            case benchwire::OP_WRITE:
-                if (p) p->write(addr, value);
-                break;
-            case benchwire::OP_READ:
-                c.out.push_back(p ? p->read(addr) : 0xFF);
-                break;
-            case benchwire::OP_OPEN:
-                if (c.has_port) bench.release(c.base, &c);
-                c.has_port = bench.claim(addr, &c);
-                c.base = addr;
-                p = c.has_port ? bench.port(addr) : nullptr;
-                c.out.push_back(c.has_port ? 1 : 0);
-                break;
-            case benchwire::OP_RELEASE:
-                if (c.has_port) bench.release(c.base, &c);
-                c.has_port = false;
-                p = nullptr;
-                c.out.push_back(1);
-                break;
-            default: // not a record of this protocol: drop the client
-                c.dead = true;
-                return;
-            }
-        }
-        c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(n));
-    }
-
-    void ctl_line(Client &c) {
-        auto nl = std::find(c.in.begin(), c.in.end(), '\n');
-        if (nl == c.in.end()) return;
-        std::string req(c.in.begin(), nl);
-        bool ok = true;
-        std::string answer = bench.request(req, ok);
-        c.out.insert(c.out.end(), answer.begin(), answer.end());
-        c.in.clear();
-        c.close_after_write = true;
-    }
-
-    void hello(Client &c) {
-        auto nl = std::find(c.in.begin(), c.in.end(), '\n');
-        if (nl == c.in.end()) {
-            if (c.in.size() > HELLO_MAX) c.dead = true;
-            return;
-        }
-        std::string line(c.in.begin(), nl);
-        size_t plen = std::strlen(benchwire::CTL_PREFIX);
-        if (line + "\n" == benchwire::PORT_HELLO) {
-            c.kind = Kind::Port;
-            c.in.erase(c.in.begin(), nl + 1);
-        } else if (line.compare(0, plen, benchwire::CTL_PREFIX) == 0) {
-            c.kind = Kind::Ctl;
-            c.in.erase(c.in.begin(), c.in.begin() + static_cast<std::ptrdiff_t>(plen));
-        } else {
-            c.dead = true;
+            clients.push_back(std::make_unique<Client>(bench, fd));
         }
     }
 
@@ -179,21 +185,14 @@ struct Server::Impl {
                 break;
             }
             if (n == 0) {
-                c.dead = true; // the client closed; what it sent is handled below
+                c.dead = true; // the client closed
                 break;
             }
-            c.in.insert(c.in.end(), chunk.begin(), chunk.begin() + n);
-            process(c);
+            c.conn.received(chunk.data(), static_cast<size_t>(n), c.out);
+            if (c.conn.broken()) c.dead = true;
             if (static_cast<size_t>(n) < chunk.size()) break;
         }
-        process(c);
         flush(c);
-    }
-
-    void process(Client &c) {
-        if (c.kind == Kind::Hello) hello(c);
-        if (c.kind == Kind::Port) port_records(c);
-        if (c.kind == Kind::Ctl) ctl_line(c);
     }
 
     void flush(Client &c) {
@@ -208,15 +207,14 @@ struct Server::Impl {
         }
         c.out.clear();
         c.out_pos = 0;
-        if (c.close_after_write) c.dead = true;
+        if (c.conn.finished()) c.dead = true;
     }
 
     void reap() {
         for (auto it = clients.begin(); it != clients.end();) {
             Client &c = **it;
             if (c.dead) {
-                bench.release_all(&c);
-                ::close(c.fd);
+                ::close(c.fd); // the connection releases its port as it goes
                 it = clients.erase(it);
             } else {
                 ++it;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench.h"
 
@@ -17,6 +18,38 @@ int listen_unix(const std::string &path);
 
 // A private folder (mode 0700) under $TMPDIR or /tmp holding "socket".
 std::string private_socket_path();
+
+// One client's side of the protocol, apart from its socket: the bytes it sends go
+// in, the answer comes out. The first line names the kind: "PORT" (binary
+// records follow) or "CTL <request>" (one request, then the server closes).
+class Connection {
+public:
+    explicit Connection(Bench &bench);
+    ~Connection(); // releases the port it holds
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // Handles bytes as they arrive, in pieces of any size; answers are appended to out.
+    void received(const uint8_t *data, size_t size, std::vector<uint8_t> &out);
+    // The answer is complete: the server closes the connection once it is sent.
+    bool finished() const { return finished_; }
+    // The client broke the protocol: the server drops it.
+    bool broken() const { return broken_; }
+
+private:
+    enum class Kind { Hello, Port, Ctl };
+    void hello();
+    void port_records(std::vector<uint8_t> &out);
+    void ctl_line(std::vector<uint8_t> &out);
+
+    Bench &bench_;
+    Kind kind_ = Kind::Hello;
+    std::vector<uint8_t> in_;
+    bool has_port_ = false;
+    uint16_t base_ = 0;
+    bool finished_ = false;
+    bool broken_ = false;
+};
 
 class Server {
 public:
