@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace bench {
 
 struct BitgenOptions {
@@ -43,6 +47,8 @@ std::vector<uint8_t> bit_file(const BitgenOptions &opt, const std::vector<uint8_
 
 // vokbench mkbit --part PART -o FILE [--design N] [--date D] [--time T]
 //                [--startup jtag|cclk] [--seed S] [--corrupt WORD]
+CLI::App *add_mkbit_command(CLI::App &app);
+// The same command from its arguments alone (argv holds no command name).
 int mkbit_command(int argc, char **argv);
 
 } // namespace bench

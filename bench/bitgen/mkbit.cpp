@@ -1,4 +1,5 @@
 #include "bitgen.h"
+#include "../command_line.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,101 +12,65 @@ namespace bench {
 
 namespace {
 
-const char mkbit_usage[] =
-    "usage: vokbench mkbit --part PART -o FILE [--design NAME] [--date D] [--time T]\n"
-    "                      [--startup jtag|cclk] [--seed S] [--corrupt WORD]\n"
-    "  PART: 2s15 2s30 2s50 2s100 2s150 2s200\n";
+struct MkbitArgs {
+    BitgenOptions opt;
+    std::string out;
+    std::string startup = "jtag";
+    std::string seed = "1";
+    std::string corrupt;
+};
 
 // Decimal, or hexadecimal with 0x; a leading zero does not mean octal.
-bool parse_u64(const char *s, uint64_t &out) {
+bool parse_u64(const std::string &text, uint64_t &out) {
+    const char *s = text.c_str();
     if (!*s || *s == '-')
         return false;
     const bool hex = s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
     errno = 0;
     char *end = nullptr;
     unsigned long long v = std::strtoull(hex ? s + 2 : s, &end, hex ? 16 : 10);
-    if (errno || *end)
+    if (errno || *end || end == (hex ? s + 2 : s))
         return false;
     out = v;
     return true;
 }
 
-} // namespace
+CLI::Validator number(const char *what, uint64_t max) {
+    return CLI::Validator(
+        [what, max](std::string &v) -> std::string {
+            uint64_t n = 0;
+            if (!parse_u64(v, n) || n > max)
+                return std::string("must be ") + what + " (decimal or 0x hexadecimal), not '" + v + "'";
+            return {};
+        },
+        "");
+}
 
-int mkbit_command(int argc, char **argv) {
-    BitgenOptions opt;
-    std::string out;
-    bool have_part = false;
-    for (int i = 0; i < argc; i++) {
-        std::string a = argv[i];
-        auto value = [&](const char *name) -> const char * {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "mkbit: %s needs a value\n%s", name, mkbit_usage);
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        const char *v = nullptr;
-        if (a == "--part") {
-            if (!(v = value("--part")))
-                return 2;
-            opt.part = v;
-            have_part = true;
-        } else if (a == "-o") {
-            if (!(v = value("-o")))
-                return 2;
-            out = v;
-        } else if (a == "--design") {
-            if (!(v = value("--design")))
-                return 2;
-            opt.design = v;
-        } else if (a == "--date") {
-            if (!(v = value("--date")))
-                return 2;
-            opt.date = v;
-        } else if (a == "--time") {
-            if (!(v = value("--time")))
-                return 2;
-            opt.time = v;
-        } else if (a == "--startup") {
-            if (!(v = value("--startup")))
-                return 2;
-            if (std::strcmp(v, "jtag") == 0)
-                opt.startup_jtag = true;
-            else if (std::strcmp(v, "cclk") == 0)
-                opt.startup_jtag = false;
-            else {
-                std::fprintf(stderr, "mkbit: --startup must be jtag or cclk, not '%s'\n", v);
-                return 2;
-            }
-        } else if (a == "--seed") {
-            if (!(v = value("--seed")))
-                return 2;
-            if (!parse_u64(v, opt.seed)) {
-                std::fprintf(stderr, "mkbit: --seed must be a number, not '%s'\n", v);
-                return 2;
-            }
-        } else if (a == "--corrupt") {
-            if (!(v = value("--corrupt")))
-                return 2;
-            uint64_t w = 0;
-            if (!parse_u64(v, w) || w > (1ull << 40)) {
-                std::fprintf(stderr, "mkbit: --corrupt must be a word index, not '%s'\n", v);
-                return 2;
-            }
-            opt.corrupt_word = (long long)w;
-        } else if (a == "-h" || a == "--help") {
-            std::fputs(mkbit_usage, stdout);
-            return 0;
-        } else {
-            std::fprintf(stderr, "mkbit: unknown argument '%s'\n%s", a.c_str(), mkbit_usage);
-            return 2;
-        }
-    }
-    if (!have_part || out.empty()) {
-        std::fprintf(stderr, "mkbit: --part and -o are required\n%s", mkbit_usage);
-        return 2;
-    }
+void add_mkbit_options(CLI::App &cmd, MkbitArgs &a) {
+    cmd.add_option("--part", a.opt.part, "2s15 2s30 2s50 2s100 2s150 2s200")->required()->type_name("PART");
+    cmd.add_option("-o", a.out, "the .bit file to write")->required()->type_name("FILE");
+    cmd.add_option("--design", a.opt.design, "design name in the header")->capture_default_str()->type_name("NAME");
+    cmd.add_option("--date", a.opt.date, "date in the header")->capture_default_str()->type_name("D");
+    cmd.add_option("--time", a.opt.time, "time in the header")->capture_default_str()->type_name("T");
+    cmd.add_option("--startup", a.startup, "start-up clock: the JTAG clock or CCLK")
+        ->check(CLI::IsMember({"jtag", "cclk"}))
+        ->capture_default_str();
+    cmd.add_option("--seed", a.seed, "seed of the frame contents")
+        ->check(number("a number", UINT64_MAX))
+        ->capture_default_str()
+        ->type_name("S");
+    cmd.add_option("--corrupt", a.corrupt, "invert the lowest bit of this configuration word")
+        ->check(number("a word index", 1ull << 40))
+        ->type_name("WORD");
+}
+
+int write_bitstream(MkbitArgs &a) {
+    BitgenOptions &opt = a.opt;
+    opt.startup_jtag = a.startup == "jtag";
+    uint64_t n = 0;
+    parse_u64(a.seed, opt.seed);
+    opt.corrupt_word = !a.corrupt.empty() && parse_u64(a.corrupt, n) ? (long long)n : -1;
+    const std::string &out = a.out;
     Bitstream b;
     try {
         b = generate_bitstream(opt);
@@ -130,6 +95,24 @@ int mkbit_command(int argc, char **argv) {
                 opt.startup_jtag ? "jtag" : "cclk", static_cast<unsigned long long>(b.digest),
                 opt.corrupt_word >= 0 ? " (corrupted)" : "");
     return 0;
+}
+
+} // namespace
+
+CLI::App *add_mkbit_command(CLI::App &app) {
+    auto *cmd = app.add_subcommand("mkbit", "write a synthetic Spartan-II bitstream (.bit file)");
+    auto args = std::make_shared<MkbitArgs>();
+    add_mkbit_options(*cmd, *args);
+    cmd->callback([args] { throw CLI::RuntimeError(write_bitstream(*args)); });
+    return cmd;
+}
+
+int mkbit_command(int argc, char **argv) {
+    CLI::App app{"", "vokbench"};
+    add_mkbit_command(app);
+    std::vector<std::string> args{"mkbit"};
+    args.insert(args.end(), argv, argv + argc);
+    return run_command_line(app, args);
 }
 
 } // namespace bench

@@ -64,39 +64,21 @@ struct SocketFile {
     }
 };
 
-const char USAGE[] =
-    "usage: vokbench serve [--socket PATH] [BENCH OPTIONS]\n"
-    "       vokbench run [BENCH OPTIONS] -- COMMAND [ARG...]\n"
-    "       vokbench ctl [--socket PATH] REQUEST\n"
-    "BENCH OPTIONS: --chain DEVICES  --power on|off  --port BASE:CABLE  --usb N:BOARD  --config FILE\n"
+const char BENCH_OPTIONS_HELP[] =
+    "Bench options may repeat and apply in their order; a bench file holds the same options, one a\n"
+    "line without the dashes ('#' starts a comment).\n"
     "CABLE: xilinx | altera | none, or xilinx-ss | altera-ss with the leads on the slave-serial pins;\n"
-    "       +SETTING=0|1 after the name switches a wiring rule of the cable model\n"
-    "REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD, usb N unplug|plug,\n"
-    "         status [--json], trace BASE [on|off], counts reset\n";
+    "       +SETTING=0|1 after the name switches a wiring rule of the cable model.";
 
-// Sets the bench up from the bench options among argv[1..]; returns the other words.
-std::vector<std::string> setup_bench(int argc, char **argv, Bench &bench) {
-    BenchConfig config;
-    std::vector<std::string> rest = parse_bench_args(config, std::vector<std::string>(argv + 1, argv + argc));
+// Sets the bench up from the options; the notes are what it could not provide.
+void configure(Bench &bench, const BenchConfig &config) {
     for (auto &note : bench.configure(config)) std::fprintf(stderr, "vokbench: %s\n", note.c_str());
-    return rest;
 }
 
-} // namespace
-
-int serve_command(int argc, char **argv) {
+int serve(const BenchConfig &config, std::string path) {
     try {
         Bench bench;
-        std::string path;
-        std::vector<std::string> rest = setup_bench(argc, argv, bench);
-        for (size_t i = 0; i < rest.size(); ++i) {
-            if (rest[i] == "--socket" && i + 1 < rest.size() && path.empty())
-                path = rest[++i];
-            else if (rest[i].rfind("--socket=", 0) == 0 && path.empty())
-                path = rest[i].substr(9);
-            else
-                throw std::invalid_argument("unexpected \"" + rest[i] + "\"");
-        }
+        configure(bench, config);
         SocketFile file;
         if (path.empty()) {
             path = private_socket_path();
@@ -120,26 +102,14 @@ int serve_command(int argc, char **argv) {
         ::close(fd);
         return 0;
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "vokbench serve: %s\n%s", e.what(), USAGE);
+        std::fprintf(stderr, "vokbench serve: %s\n", e.what());
         return 2;
     }
 }
 
-int run_command(int argc, char **argv) {
+int run(const BenchConfig &config, std::vector<std::string> command) {
     Bench bench;
-    std::vector<std::string> command;
-    try {
-        std::vector<std::string> rest = setup_bench(argc, argv, bench);
-        if (rest.empty() || rest[0] != "--") {
-            if (!rest.empty()) throw std::invalid_argument("unexpected \"" + rest[0] + "\"");
-            throw std::invalid_argument("run needs -- COMMAND");
-        }
-        command.assign(rest.begin() + 1, rest.end());
-        if (command.empty()) throw std::invalid_argument("run needs -- COMMAND");
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "vokbench run: %s\n%s", e.what(), USAGE);
-        return 2;
-    }
+    configure(bench, config);
     SocketFile file;
     int fd;
     try {
@@ -200,26 +170,9 @@ int run_command(int argc, char **argv) {
     return 1;
 }
 
-int ctl_command(int argc, char **argv) {
-    std::string path;
-    int i = 1;
-    if (i < argc && std::strcmp(argv[i], "--socket") == 0) {
-        if (i + 1 >= argc) {
-            std::fputs(USAGE, stderr);
-            return 2;
-        }
-        path = argv[i + 1];
-        i += 2;
-    } else if (const char *env = std::getenv(benchwire::ENV_SOCKET)) {
-        path = env;
-    }
-    if (path.empty() || i >= argc) {
-        std::fprintf(stderr, "vokbench ctl: %s\n%s", path.empty() ? "no socket (--socket or VOKBENCH)" : "no request",
-                     USAGE);
-        return 2;
-    }
+int ctl(const std::string &path, const std::vector<std::string> &words) {
     std::string req;
-    for (; i < argc; ++i) req += (req.empty() ? "" : " ") + std::string(argv[i]);
+    for (auto &w : words) req += (req.empty() ? "" : " ") + w;
     if (req.find('\n') != std::string::npos) {
         std::fprintf(stderr, "vokbench ctl: a request is one line\n");
         return 2;
@@ -262,6 +215,77 @@ int ctl_command(int argc, char **argv) {
     bool refused = answer.rfind("error: ", 0) == 0 || answer.find(": not available") != std::string::npos;
     std::fputs(answer.c_str(), refused ? stderr : stdout);
     return refused ? 1 : 0;
+}
+
+} // namespace
+
+void add_bench_options(CLI::App &command, BenchConfig &config) {
+    auto add = [&](const std::string &name, const char *value, const char *help) {
+        command
+            .add_option_function<std::string>(
+                "--" + name,
+                [&config, name](const std::string &v) {
+                    try {
+                        if (name == "config")
+                            read_bench_file(config, v);
+                        else
+                            apply_bench_option(config, name, v);
+                    } catch (const std::exception &e) {
+                        throw CLI::ValidationError("--" + name, e.what());
+                    }
+                },
+                help)
+            ->type_name(value)
+            ->trigger_on_parse()
+            ->group("Bench options");
+    };
+    add("chain", "DEVICES",
+        "the JTAG chain from TDO to TDI, e.g. 2s100,18v02 (2s15..2s200, 18v01..18v04, dev:IDCODE:IRLEN)");
+    add("power", "on|off", "the target supply (default on)");
+    add("port", "BASE:CABLE", "a parallel port at a hex base address with a cable, e.g. 0x378:xilinx");
+    add("usb", "N:BOARD", "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi or qrt");
+    add("config", "FILE", "read bench options from a file");
+    command.footer(BENCH_OPTIONS_HELP);
+}
+
+CLI::App *add_serve_command(CLI::App &app) {
+    auto *cmd = app.add_subcommand("serve", "serve one bench until stopped (INT or TERM)");
+    auto config = std::make_shared<BenchConfig>();
+    auto socket = std::make_shared<std::string>();
+    cmd->add_option("--socket", *socket,
+                    "socket to serve on (default: a new private folder, printed as VOKBENCH=PATH)")
+        ->type_name("PATH");
+    add_bench_options(*cmd, *config);
+    cmd->callback([=] { throw CLI::RuntimeError(serve(*config, *socket)); });
+    return cmd;
+}
+
+CLI::App *add_run_command(CLI::App &app) {
+    auto *cmd = app.add_subcommand(
+        "run", "start a bench, run COMMAND with VOKBENCH set, print the bench state, exit with COMMAND's status");
+    auto config = std::make_shared<BenchConfig>();
+    auto command = std::make_shared<std::vector<std::string>>();
+    add_bench_options(*cmd, *config);
+    // After "--" every word is the command's, its options included.
+    cmd->add_option("COMMAND", *command, "the command and its arguments, after --")->required();
+    cmd->callback([config, command] { throw CLI::RuntimeError(run(*config, *command)); });
+    return cmd;
+}
+
+CLI::App *add_ctl_command(CLI::App &app) {
+    auto *cmd = app.add_subcommand("ctl", "send one REQUEST to a running bench and print its answer");
+    auto socket = std::make_shared<std::string>();
+    cmd->add_option("--socket", *socket, "the bench's socket")->type_name("PATH")->envname(benchwire::ENV_SOCKET);
+    cmd->prefix_command();
+    cmd->footer("REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD, usb N unplug|plug,\n"
+                "         status [--json], trace BASE [on|off], counts reset");
+    cmd->callback([cmd, socket] {
+        if (socket->empty()) throw CLI::RequiredError("no socket (--socket or VOKBENCH)", CLI::ExitCodes::RequiredError);
+        std::vector<std::string> request = cmd->remaining();
+        if (request.empty()) throw CLI::RequiredError("no request", CLI::ExitCodes::RequiredError);
+        throw CLI::RuntimeError(ctl(*socket, request));
+    });
+    return cmd;
 }
 
 } // namespace bench

@@ -309,6 +309,52 @@ TEST(BenchProgram, RunPassesTermToTheCommandAndStillReports) {
     EXPECT_NE(bench.output().find("supply: on"), std::string::npos) << bench.output();
 }
 
+// Help reaches stdout with status 0; a usage error prints nothing on stdout, status 2.
+TEST(BenchProgram, HelpOnStdoutUsageErrorsOnStderr) {
+    struct Case {
+        const char *args;
+        int status;
+        const char *on_stdout;
+    };
+    const Case cases[] = {
+        {"--help", 0, "Usage: vokbench [OPTIONS] SUBCOMMAND"},
+        {"serve --help", 0, "--socket PATH"},
+        {"run --help", 0, "--port BASE:CABLE"},
+        {"ctl --help", 0, "REQUEST: power on|off"},
+        {"mkbit --help", 0, "--part PART"},
+        {"", 2, ""},
+        {"frobnicate", 2, ""},
+        {"run --chain 2s15", 2, ""},
+        {"run --chain -- true", 2, ""},
+        {"mkbit --part 2s15 -o x.bit --seed 1x", 2, ""},
+    };
+    TempDir dir;
+    for (const Case &c : cases) {
+        Result r = run({"sh", "-c", "\"$0\" " + std::string(c.args) + " 2>/dev/null", bin("vokbench")}, dir.path(), 10);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        if (*c.on_stdout)
+            EXPECT_NE(r.out.find(c.on_stdout), std::string::npos) << c.args << "\n" << r.out;
+        else
+            EXPECT_EQ(r.out, "") << c.args;
+    }
+}
+
+// Bench options apply in their order, whether given on the line or read from a file.
+TEST(BenchProgram, BenchOptionsApplyInTheirOrder) {
+    TempDir dir;
+    std::string cfg = dir / "bench.cfg";
+    FILE *f = std::fopen(cfg.c_str(), "w");
+    std::fputs("port 0x278:altera\nport 0x378:altera\n", f);
+    std::fclose(f);
+    Result r = run({bin("vokbench"), "run", "--port", "0x278:xilinx", "--config", cfg, "--port=0x378:none", "--",
+                    "true"},
+                   dir.path(), 20);
+    ASSERT_EQ(r.status, 0) << r.out;
+    BenchState s = parse_state(r.out);
+    EXPECT_EQ(s.ports["0278"].cable, "altera") << r.out;
+    EXPECT_EQ(s.ports["0378"].cable, "none") << r.out;
+}
+
 TEST_F(ServedBench, ControlRequestsAnswerAndRefuse) {
     serve({"--chain", "2s15", "--port", "0x378:xilinx"});
     EXPECT_EQ(state().powered, std::optional<bool>(true));
