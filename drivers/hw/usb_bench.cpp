@@ -1,0 +1,326 @@
+// Bench backend of the USB seam: the USB requests of bench_protocol.h over Unix
+// stream sockets to the vokbench server.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "bench_protocol.h"
+#include "usb_backends.h"
+
+namespace vokhw {
+
+namespace {
+
+using benchwire::UsbAnswer;
+using benchwire::UsbRequest;
+
+int connect_usb(const char *path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (!path || std::strlen(path) >= sizeof addr.sun_path) return -1;
+    std::strcpy(addr.sun_path, path);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int rc;
+    do rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
+    while (rc < 0 && errno == EINTR);
+    size_t hello = std::strlen(benchwire::USB_HELLO);
+    if (rc < 0 || ::send(fd, benchwire::USB_HELLO, hello, MSG_NOSIGNAL) != ssize_t(hello)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool send_all(int fd, const uint8_t *p, size_t n) {
+    while (n > 0) {
+        ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+bool recv_all(int fd, uint8_t *p, size_t n) {
+    while (n > 0) {
+        ssize_t k = ::recv(fd, p, n, 0);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+bool send_request(int fd, const UsbRequest &r, const uint8_t *payload) {
+    uint8_t h[benchwire::USB_HEADER_SIZE];
+    benchwire::encode(r, h);
+    return send_all(fd, h, sizeof h) && (r.length == 0 || !payload || send_all(fd, payload, r.length));
+}
+
+// True when readable within wait_ms (negative: no limit).
+bool readable(int fd, int wait_ms) {
+    pollfd p{fd, POLLIN, 0};
+    for (;;) {
+        int rc = ::poll(&p, 1, wait_ms);
+        if (rc < 0 && errno == EINTR) continue;
+        return rc > 0;
+    }
+}
+
+// Reads one answer; payload gets its bytes (at most `room` are kept in dest when given).
+bool read_answer(int fd, UsbAnswer &a, std::vector<uint8_t> &payload) {
+    uint8_t h[benchwire::USB_HEADER_SIZE];
+    if (!recv_all(fd, h, sizeof h)) return false;
+    a = benchwire::decode_answer(h);
+    if (a.length > benchwire::USB_MAX_PAYLOAD) return false;
+    payload.resize(a.length);
+    return a.length == 0 || recv_all(fd, payload.data(), a.length);
+}
+
+// One request on a fresh connection; false when the bench cannot be reached.
+bool one_shot(const char *path, const UsbRequest &r, UsbAnswer &a, std::vector<uint8_t> &payload) {
+    int fd = connect_usb(path);
+    if (fd < 0) return false;
+    bool ok = send_request(fd, r, nullptr) && read_answer(fd, a, payload);
+    ::close(fd);
+    return ok;
+}
+
+class BenchUsbHandle final : public UsbHandle {
+public:
+    BenchUsbHandle(std::string path, int fd, int number, uint32_t session, UsbId id)
+        : path_(std::move(path)), number_(number), session_(session), id_(id) {
+        free_.push_back(fd);
+        all_.push_back(fd);
+    }
+
+    ~BenchUsbHandle() override {
+        int fd = acquire();
+        if (fd >= 0) {
+            UsbAnswer a;
+            std::vector<uint8_t> p;
+            UsbRequest r;
+            r.op = benchwire::USB_CLOSE;
+            if (send_request(fd, r, nullptr)) read_answer(fd, a, p);
+        }
+        for (int f : all_) ::close(f);
+    }
+
+    int number() const override { return number_; }
+    UsbId id() const override { return id_; }
+
+    int control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
+                uint16_t length, unsigned timeout_ms) override {
+        bool in = request_type & USB_REQUEST_IN;
+        if (length && !data) return USB_ERROR_INVALID;
+        std::vector<uint8_t> payload{request_type, request, uint8_t(value), uint8_t(value >> 8),
+                                     uint8_t(index), uint8_t(index >> 8), uint8_t(length), uint8_t(length >> 8)};
+        if (!in && length) payload.insert(payload.end(), data, data + length);
+        UsbRequest r;
+        r.op = benchwire::USB_CONTROL;
+        r.timeout_ms = timeout_ms;
+        r.length = uint32_t(payload.size());
+        UsbAnswer a;
+        std::vector<uint8_t> back;
+        int rc = exchange(r, payload.data(), 0, a, back);
+        if (rc < 0) return rc;
+        if (a.result < 0) return a.result;
+        if (in) {
+            size_t n = std::min<size_t>(back.size(), length);
+            std::memcpy(data, back.data(), n);
+            return int(n);
+        }
+        return int(a.count);
+    }
+
+    int bulk(uint8_t endpoint, uint8_t *data, int length, int *transferred, unsigned timeout_ms) override {
+        int dummy;
+        if (!transferred) transferred = &dummy;
+        *transferred = 0;
+        if (length < 0 || (length && !data)) return USB_ERROR_INVALID;
+        bool in = endpoint & USB_ENDPOINT_IN;
+        int done = 0;
+        do {
+            uint32_t chunk = std::min<uint32_t>(uint32_t(length - done), benchwire::USB_MAX_PAYLOAD);
+            UsbRequest r;
+            r.op = benchwire::USB_BULK;
+            r.ep = endpoint;
+            r.timeout_ms = timeout_ms;
+            r.length = chunk;
+            UsbAnswer a;
+            std::vector<uint8_t> back;
+            int rc = exchange(r, in ? nullptr : data + done, in ? timeout_ms : 0, a, back);
+            if (rc < 0) return rc;
+            uint32_t got = in ? std::min<uint32_t>(uint32_t(back.size()), chunk) : std::min(a.count, chunk);
+            if (in) std::memcpy(data + done, back.data(), got);
+            done += int(got);
+            *transferred = done;
+            if (a.result < 0) return a.result;
+            if (in && got < chunk) break; // a short packet ends an IN
+        } while (done < length);
+        return USB_OK;
+    }
+
+    void cancel(uint8_t endpoint) override {
+        UsbRequest r;
+        r.op = benchwire::USB_CANCEL;
+        r.ep = endpoint;
+        UsbAnswer a;
+        std::vector<uint8_t> back;
+        exchange(r, nullptr, 0, a, back);
+    }
+
+    int config_descriptor(std::vector<uint8_t> &out) override {
+        UsbRequest r;
+        r.op = benchwire::USB_CONFIG;
+        UsbAnswer a;
+        int rc = exchange(r, nullptr, 0, a, out);
+        return rc < 0 ? rc : a.result;
+    }
+
+    int clear_halt(uint8_t endpoint) override {
+        UsbRequest r;
+        r.op = benchwire::USB_CLEAR_HALT;
+        r.ep = endpoint;
+        UsbAnswer a;
+        std::vector<uint8_t> back;
+        int rc = exchange(r, nullptr, 0, a, back);
+        return rc < 0 ? rc : a.result;
+    }
+
+private:
+    // A connection of this session for one request; each thread gets its own.
+    int acquire() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!free_.empty()) {
+                int fd = free_.back();
+                free_.pop_back();
+                return fd;
+            }
+        }
+        int fd = connect_usb(path_.c_str());
+        if (fd < 0) return -1;
+        UsbRequest r;
+        r.op = benchwire::USB_JOIN;
+        r.arg = session_;
+        UsbAnswer a;
+        std::vector<uint8_t> back;
+        if (!send_request(fd, r, nullptr) || !read_answer(fd, a, back) || a.result < 0) {
+            ::close(fd);
+            return -1;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        all_.push_back(fd);
+        return fd;
+    }
+
+    void give_back(int fd) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(fd);
+    }
+
+    // Sends a request and waits for its answer. With a wall-clock limit (a bulk IN
+    // with a timeout, which the bench parks while the host is idle), the transfer
+    // is cancelled when the limit passes, and the answer then awaited.
+    int exchange(const UsbRequest &r, const uint8_t *payload, unsigned wall_limit_ms, UsbAnswer &a,
+                 std::vector<uint8_t> &back) {
+        int fd = acquire();
+        if (fd < 0) return USB_ERROR_NO_DEVICE;
+        if (!send_request(fd, r, payload)) {
+            give_back(fd);
+            return USB_ERROR_IO;
+        }
+        bool timed_out = false;
+        if (wall_limit_ms && !readable(fd, int(wall_limit_ms))) {
+            timed_out = true;
+            cancel(r.ep);
+        }
+        if (!read_answer(fd, a, back)) {
+            give_back(fd);
+            return USB_ERROR_IO;
+        }
+        give_back(fd);
+        if (timed_out && a.result == USB_ERROR_CANCELLED) a.result = USB_ERROR_TIMEOUT;
+        return USB_OK;
+    }
+
+    std::string path_;
+    int number_;
+    uint32_t session_;
+    UsbId id_;
+    std::mutex mutex_;
+    std::vector<int> free_;
+    std::vector<int> all_;
+};
+
+std::mutex wait_mutex;
+int wait_fd = -1;
+std::string wait_path;
+
+} // namespace
+
+std::vector<UsbBoardInfo> bench_list_boards(const char *socket_path) {
+    UsbRequest r;
+    r.op = benchwire::USB_LIST;
+    UsbAnswer a;
+    std::vector<uint8_t> p;
+    std::vector<UsbBoardInfo> boards;
+    if (!one_shot(socket_path, r, a, p)) return boards;
+    for (size_t i = 0; i + 5 <= p.size(); i += 5)
+        boards.push_back({p[i], uint16_t(p[i + 1] | p[i + 2] << 8), uint16_t(p[i + 3] | p[i + 4] << 8),
+                          "bench board " + std::to_string(p[i])});
+    return boards;
+}
+
+std::unique_ptr<UsbHandle> bench_open(const char *socket_path, int number, std::string *reason) {
+    int fd = connect_usb(socket_path);
+    if (fd < 0) {
+        *reason = std::string("cannot reach the bench at ") + socket_path;
+        return nullptr;
+    }
+    UsbRequest r;
+    r.op = benchwire::USB_OPEN;
+    r.arg = uint32_t(number);
+    UsbAnswer a;
+    std::vector<uint8_t> p;
+    if (!send_request(fd, r, nullptr) || !read_answer(fd, a, p) || a.result < 0 || p.size() < 8) {
+        ::close(fd);
+        if (a.result == USB_ERROR_BUSY) *reason = "bench board " + std::to_string(number) + " is in use";
+        else *reason = "no bench board " + std::to_string(number);
+        return nullptr;
+    }
+    UsbId id{uint16_t(p[4] | p[5] << 8), uint16_t(p[6] | p[7] << 8)};
+    return std::make_unique<BenchUsbHandle>(socket_path, fd, number, benchwire::get32(p.data()), id);
+}
+
+bool bench_wait_ms(const char *socket_path, unsigned ms) {
+    std::lock_guard<std::mutex> lock(wait_mutex);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (wait_fd < 0 || wait_path != socket_path) {
+            if (wait_fd >= 0) ::close(wait_fd);
+            wait_fd = connect_usb(socket_path);
+            wait_path = socket_path;
+            if (wait_fd < 0) return false;
+        }
+        UsbRequest r;
+        r.op = benchwire::USB_WAIT;
+        r.arg = ms;
+        UsbAnswer a;
+        std::vector<uint8_t> p;
+        if (send_request(wait_fd, r, nullptr) && read_answer(wait_fd, a, p)) return true;
+        ::close(wait_fd);
+        wait_fd = -1;
+    }
+    return false;
+}
+
+} // namespace vokhw
