@@ -1,0 +1,211 @@
+// The bench's USB bus: the EZ-USB boards plugged into it, the host's transfers to
+// them, and the one simulated clock that the bus and the boards' 8051s share.
+//
+// Time. The clock counts ticks of 1/114000 ms, so that both a machine cycle (4
+// CLK24 periods at 24 MHz: 19 ticks) and a bus slot (1/19 ms: 6000 ticks) are whole.
+// Each bulk packet takes the next free slot, so at most 19 packets of 64 bytes
+// (1216 bytes) pass per millisecond; a slot in which every token is NAKed passes
+// too, and the tokens are tried again in the next one. A control transfer takes at
+// least one millisecond. Wall-clock time never enters this clock.
+//
+// What moves the clock. Only the host does: a pending control transfer, a bulk OUT
+// transfer or a wait runs the clock (and every board's 8051 with it) until it is
+// over. A bulk IN is different, since a reader thread posts it before the OUT that
+// provokes its answer: an IN runs the clock only inside its board's answer window,
+// which opens when a bulk OUT, a control transfer or a wait on the board completes
+// and closes when an IN takes data, or after answer_window_ms. Outside the window
+// an IN is parked: it still takes a packet in any slot that something else runs,
+// but it moves no time itself. So an IN posted ahead of its OUT waits at no
+// simulated cost, and the firmware's time to answer the OUT is counted.
+//
+// bulk_us. Per board, the slots during which a bulk OUT was pending or an IN was
+// running in its window: the time the transfers would take on the real board, not
+// the host's pauses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "an2131.h"
+#include "target.h"
+#include "usbcore.h"
+
+namespace bench::ezusb {
+
+constexpr uint64_t TICKS_PER_MS = 114000;
+constexpr uint64_t TICKS_PER_CYCLE = 19;
+constexpr uint64_t TICKS_PER_SLOT = 6000;
+constexpr int PACKET_SIZE = 64;
+
+// Results of transfers; the same numbers as the hardware seam's UsbError.
+enum TransferResult : int {
+    XFER_OK = 0,
+    XFER_IO = -1,
+    XFER_INVALID = -2,
+    XFER_NO_DEVICE = -4,
+    XFER_NOT_FOUND = -5,
+    XFER_BUSY = -6,
+    XFER_TIMEOUT = -7,
+    XFER_OVERFLOW = -8,
+    XFER_PIPE = -9,
+    XFER_CANCELLED = -10,
+};
+
+struct BusSettings {
+    uint64_t answer_window_ms = 100;
+    // From an attach to the host's bus reset (the hub's debounce).
+    uint64_t attach_delay_ms = 100;
+    // A control transfer without a timeout gives up after this long.
+    uint64_t control_limit_ms = 5000;
+};
+
+struct Transfer {
+    enum class Kind { control, bulk_out, bulk_in, wait };
+    Kind kind = Kind::wait;
+    uint64_t session = 0;    // the opener's session (0 for waits)
+    uint8_t ep = 0;          // endpoint address
+    SetupPacket setup;       // control
+    std::vector<uint8_t> data; // OUT data, or what an IN received
+    size_t length = 0;       // bytes to send or wanted
+    uint64_t timeout_ms = 0; // 0: none
+    // Filled by the bus.
+    size_t moved = 0;
+    int result = XFER_OK;
+    bool finished = false;
+    void *owner = nullptr; // the server's client that waits for it
+    // Bus bookkeeping.
+    int board = -1;
+    uint64_t start = 0, deadline = 0, end = 0;
+    bool started = false;
+    bool data_done = false;
+};
+using TransferPtr = std::shared_ptr<Transfer>;
+
+class Board {
+public:
+    Board(int number, std::string kind, Target &target, ChipSettings settings = {});
+    ~Board();
+
+    int number() const { return number_; }
+    const std::string &kind() const { return kind_; }
+    An2131 &chip() { return *chip_; }
+    const An2131 &chip() const { return *chip_; }
+
+    bool plugged() const { return plugged_; }
+    // On the bus: plugged and its USBCS connecting it.
+    bool attached() const;
+    // Enumerated: the host knows it and can open it.
+    bool present() const { return present_; }
+    uint16_t vid() const { return vid_; }
+    uint16_t pid() const { return pid_; }
+    const std::vector<std::string> &strings() const { return strings_; }
+    const std::vector<uint8_t> &config_descriptor() const { return config_; }
+
+    uint64_t cycles() const { return chip_->cycles() - cycles_base_; }
+    int loads() const { return chip_->loads() - loads_base_; }
+    uint64_t packets_out() const { return packets_out_; }
+    uint64_t packets_in() const { return packets_in_; }
+    uint64_t naks() const { return naks_; }
+    uint64_t bulk_us() const { return bulk_ticks_ * 1000 / TICKS_PER_MS; }
+    void reset_counts();
+
+private:
+    friend class Bus;
+    enum class Enum { idle, waiting, running, failed };
+
+    int number_;
+    std::string kind_;
+    std::unique_ptr<BoardWiring> wiring_;
+    std::unique_ptr<An2131> chip_;
+    bool plugged_ = true;
+    bool present_ = false;
+    uint64_t generation_ = 0;
+    uint16_t vid_ = DEFAULT_VID, pid_ = DEFAULT_PID;
+    std::vector<std::string> strings_;
+    std::vector<uint8_t> config_;
+    uint64_t cycles_base_ = 0;
+    int loads_base_ = 0;
+    uint64_t packets_out_ = 0, packets_in_ = 0, naks_ = 0, bulk_ticks_ = 0;
+
+    // Clock: the tick at which the chip was powered, and the cycles given to it.
+    uint64_t power_tick_ = 0, cycles_given_ = 0;
+    // Host-side enumeration after an attach.
+    Enum enum_ = Enum::idle;
+    uint64_t enum_at_ = 0;
+    int enum_step_ = 0;
+    int enum_string_ = 0;
+    uint16_t enum_lang_ = 0x0409;
+    TransferPtr enum_xfer_;
+    std::vector<std::string> enum_strings_;
+    bool was_attached_ = false;
+    uint64_t answer_until_ = 0;
+    std::optional<uint64_t> claimed_by_;
+};
+
+class Bus {
+public:
+    explicit Bus(Target &target, BusSettings settings = {});
+    ~Bus();
+
+    const BusSettings &settings() const { return settings_; }
+    uint64_t now() const { return now_; }
+
+    // Boards by number. A board added again is replaced (unplugged, then the new
+    // one plugged in).
+    Board &add_board(int number, const std::string &kind, ChipSettings settings = {});
+    Board *board(int number);
+    const std::map<int, std::unique_ptr<Board>> &boards() const { return boards_; }
+    void unplug(int number);
+    void plug(int number);
+
+    // Opens a present board and claims its interface: a session number, or 0 with
+    // *error set (XFER_NOT_FOUND when absent, XFER_BUSY when claimed).
+    uint64_t open(int number, int *error);
+    void close(uint64_t session);
+    // The board a session belongs to while that board is still the same device.
+    Board *session_board(uint64_t session);
+
+    // Queues a transfer; it completes during run().
+    void submit(const TransferPtr &t);
+    // Cancels the session's pending transfers on an endpoint address.
+    void cancel(uint64_t session, uint8_t ep);
+
+    // Advances the clock while transfers that drive it are pending, for at most
+    // max_slots slots. True when more remains to run.
+    bool run(unsigned max_slots);
+    bool busy() const;
+    // Transfers finished since the last call.
+    std::vector<TransferPtr> take_finished();
+
+private:
+    void finish(Transfer &t, int result);
+    void collect();
+    bool drives_clock(const Transfer &t) const;
+    void start_control(Board &b, Transfer &t);
+    void step_control(Board &b, Transfer &t);
+    bool bulk_token(Board &b, Transfer &t);
+    void advance(uint64_t ticks);
+    void board_changed(Board &b);
+    void detach(Board &b);
+    void step_enumeration(Board &b);
+    void enumeration_done(Board &b, Transfer &t);
+    bool needs_slots() const;
+
+    Target &target_;
+    BusSettings settings_;
+    uint64_t now_ = 0;
+    std::map<int, std::unique_ptr<Board>> boards_;
+    std::deque<TransferPtr> pending_;
+    std::vector<TransferPtr> finished_;
+    std::map<uint64_t, std::pair<int, uint64_t>> sessions_; // session -> board, generation
+    uint64_t next_session_ = 1;
+    size_t round_robin_ = 0;
+};
+
+} // namespace bench::ezusb
