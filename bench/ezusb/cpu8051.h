@@ -30,11 +30,47 @@ public:
     virtual bool serial_in() = 0;
 };
 
+// Timing of one mode-0 shift rate, in CLK24 periods. E is the CLK24 edge that
+// ends the instruction starting the transfer (the SBUF0 write, or the SCON0
+// write that leaves REN=1 and RI=0). Bit k (1..8) is put on RxD0OUT at
+// E + first_data + period*(k-1); TxD0 falls one CLK24 later and rises `low`
+// periods after that, and RxD0 is sampled at that rise. The last bit is held
+// as long as the others before RxD0OUT returns high.
+struct SerialTiming {
+    unsigned first_data;  // E to the first data change
+    unsigned period;      // CLK24 periods per bit
+    unsigned low;         // TxD0 low time per bit
+    unsigned flag_delay;  // 8th rise to TI/RI set (and the received byte in SBUF0)
+};
+
+// The named settings of the core. Cycle counts and the serial timing come from a
+// public description of a compatible core, not from the chip's own manual, so
+// each of them can be replaced.
+struct CoreSettings {
+    // Machine cycles per opcode; the MOVX entries are ignored (see movx_cycles).
+    std::array<uint8_t, 256> cycles = default_cycles();
+    // MOVX cycles for each CKCON.MD value 0..7. Default: the linear law 2 + MD,
+    // on-chip addresses included (the bus unit does not decode addresses).
+    std::array<uint8_t, 8> movx_cycles = {2, 3, 4, 5, 6, 7, 8, 9};
+    // Mode 0 at SM2=1 (CLK24/4, TxD0 2 high / 2 low) and SM2=0 (CLK24/12, 3 high /
+    // 9 low). Inferred, not confirmed on the chip.
+    SerialTiming serial_fast{5, 4, 2, 3};
+    SerialTiming serial_slow{13, 12, 9, 4};
+    // CLK24 periods between the RxD0 pin and the sampling flip-flop; the port
+    // logic between them is not documented, so none is assumed.
+    unsigned rxd0_sample_delay = 0;
+
+    static std::array<uint8_t, 256> default_cycles();
+};
+
+// Bytes per opcode (0xA5, undefined, is a 1-byte NOP).
+extern const std::array<uint8_t, 256> kOpcodeBytes;
+
 class Cpu8051 {
 public:
     // code points at the 64 KiB code space (on the AN2131 the same RAM as xdata
     // below 0x1B40); instructions are fetched from it directly.
-    Cpu8051(CpuBus &bus, const uint8_t *code);
+    Cpu8051(CpuBus &bus, const uint8_t *code, const CoreSettings &settings = {});
 
     // Power-on / CPUCS reset: PC 0, SFRs to their reset values (SP 0x07, CKCON
     // 0x01, PCON 0x30, ...). Internal RAM keeps its contents.
@@ -52,6 +88,15 @@ public:
     void set_int2(bool level);
     // I2C (INT3), INT4, INT5 (active low), INT6 edges, for completeness.
     void set_int3(bool level);
+    void set_int4(bool level);
+    void set_int5(bool level);
+    void set_int6(bool level);
+    // INT0#/INT1# pins (PC2/PC3 when configured): level or falling edge per
+    // TCON.IT0/IT1; also the gates of timers 0 and 1. Idle high.
+    void set_int0(bool level);
+    void set_int1(bool level);
+    // Resume (WAKEUP) from the USB core: sets EICON.RESI.
+    void request_resume();
 
     // Autovectoring: while on, the code byte at 0x0045 reads as `avec` when the
     // LJMP at 0x0043 is executed (the USB core substitutes its vector).
@@ -66,16 +111,100 @@ public:
     uint16_t dptr(int which) const;
     // True when the last instruction executed jumped to its own address.
     bool at_self_jump() const { return self_jump_; }
+    // CLK24 periods from reset at the bus access or serial pin event in progress
+    // (four per machine cycle; a MOVX strobe falls in c3 of its last cycle).
+    uint64_t bus_clock() const { return bus_clock_; }
+    // True while PCON.IDLE holds the core until an interrupt.
+    bool idle() const { return idle_; }
+    const CoreSettings &settings() const { return settings_; }
 
 private:
-    // Implementation details are the core's own; the members below are the state
-    // that the accessors above expose.
+    struct SerialEvent {
+        uint64_t time;  // CLK24 periods from reset
+        uint8_t kind;
+        uint8_t arg;
+    };
+    struct SerialMachine {
+        bool active = false;
+        bool clock = true;      // this machine's share of TxD0 (low while it drives low)
+        bool data = true;       // RxD0OUT (the transmitter only)
+        uint8_t shift = 0;
+        unsigned count = 0, index = 0;
+        std::array<SerialEvent, 32> events{};
+    };
+
+    unsigned execute();
+    bool take_interrupt();
+    void check_interrupts_soon() { irq_check_ = true; }
+
+    uint8_t read_sfr(uint8_t addr);
+    void write_sfr(uint8_t addr, uint8_t value);
+    uint8_t read_direct(uint8_t addr) { return addr < 0x80 ? iram_[addr] : read_sfr(addr); }
+    void write_direct(uint8_t addr, uint8_t value) {
+        if (addr < 0x80) iram_[addr] = value; else write_sfr(addr, value);
+    }
+    bool read_bit(uint8_t bit);
+    void write_bit(uint8_t bit, bool value);
+    uint8_t psw() const;
+    void set_psw(uint8_t value);
+    void push(uint8_t v) { iram_[++sp_] = v; }
+    uint8_t pop() { return iram_[sp_--]; }
+    uint8_t &reg(unsigned n) { return iram_[rbase_ + n]; }
+
+    void add(uint8_t v, bool carry);
+    void subb(uint8_t v);
+
+    // Peripherals advanced to the end of each instruction.
+    void update_timer_state();
+    void sync_timers();
+    void advance_timers(uint64_t from, uint64_t to);
+    void tick_timer01(unsigned timer, unsigned ticks);
+    void tick_timer2(unsigned ticks);
+
+    // Serial port 0, mode 0; times in CLK24 periods from reset.
+    void serial_scon_written(uint8_t old_scon);
+    void serial_sbuf_written(uint8_t value);
+    void serial_advance(uint64_t clk);
+    void serial_event(SerialMachine &m, bool is_tx);
+    void serial_start(SerialMachine &m, bool is_tx, uint8_t data);
+    void serial_abort(SerialMachine &m);
+    void serial_pins();
+    bool serial_busy() const { return tx_.active || rx_.active; }
+
     CpuBus &bus_;
     const uint8_t *code_;
+    CoreSettings settings_;
     std::array<uint8_t, 256> iram_{};
+    std::array<uint8_t, 128> sfr_{};   // SFRs without a member of their own
     uint16_t pc_ = 0;
     uint64_t cycles_ = 0;
+    uint64_t instr_end_ = 0;           // machine cycle at which the running instruction ends
     bool self_jump_ = false;
+
+    uint8_t acc_ = 0, b_ = 0, psw_ = 0, sp_ = 7, dps_ = 0;
+    unsigned rbase_ = 0;
+    std::array<uint16_t, 2> dptr_{};
+
+    bool avec_on_ = false;
+    uint8_t avec_ = 0;
+
+    // Interrupts: irq_check_ is set whenever a request, an enable or the level in
+    // service may have changed; irq_block_ lets one more instruction run first.
+    bool irq_check_ = false;
+    bool irq_block_ = false;
+    uint8_t in_service_ = 0;           // bit 0: low level, bit 1: high level
+    bool idle_ = false;
+    bool int2_ = false, int3_ = false, int4_ = false, int5_ = true, int6_ = false;
+    bool int0_ = true, int1_ = true;
+
+    bool timers_on_ = false;
+    uint64_t timer_time_ = 0;          // the timers have counted up to this cycle
+    uint64_t bus_clock_ = 0;
+    bool periph_on_ = false;           // timers running or a serial transfer under way
+
+    SerialMachine tx_, rx_;
+    uint8_t sbuf0_rx_ = 0;
+    bool txd0_pin_ = true, rxd0out_pin_ = true;
 };
 
 } // namespace bench::ezusb
