@@ -1,0 +1,177 @@
+; The board's main loop: polls the OUT endpoints and moves clock bytes from
+; EP2 OUT and EP4 OUT onto the external bus with the fast-transfer strobe.
+;
+; With FBLK set, every read of AUTODATA puts the byte at the autopointer on
+; D7..D0 with one FWR pulse (the clock), then advances the pointer. The loop
+; keeps DPTR on AUTODATA and the autopointer on OUT2BUF between packets, and
+; MPAGE on the register page so that MOVX @R0/@R1 reach the endpoint
+; registers in two cycles.
+
+	.module strobe
+	.globl _fw_poll_loop
+	.globl _fw_run_commands
+
+MPAGE      = 0x92
+REG_PAGE   = 0x7F		; endpoint and port registers 0x7F00-0x7FFF
+IN2CS_L    = 0xB8
+IN2BC_L    = 0xB9
+OUT1CS_L   = 0xC6
+OUT2CS_L   = 0xC8
+OUT2BC_L   = 0xC9
+OUT3CS_L   = 0xCA
+OUT4CS_L   = 0xCC
+OUT4BC_L   = 0xCD
+OUT5CS_L   = 0xCE
+OUT6CS_L   = 0xD0
+OUT7CS_L   = 0xD2
+PINSC_L    = 0x9B
+AUTOPTRH_L = 0xE3
+AUTODATA   = 0x7FE5
+OUT2BUF    = 0x7DC0
+OUT4BUF    = 0x7CC0
+IN2BUF_PAGE = 0x7E		; IN2BUF is 0x7E00-0x7E3F
+ACC_BUSY   = 0xE1		; ACC.1: the busy bit of INnCS/OUTnCS once read into A
+PACKET     = 64
+
+	.area ISEG    (DATA)
+pins:	.ds PACKET		; port C after each strobe of an EP4 packet
+
+	.area CSEG    (CODE)
+
+; Points the autopointer at a buffer (uses A and R1).
+	.macro	AUTOPTR_TO buf
+	mov	r1,#AUTOPTRH_L
+	mov	a,#>buf
+	movx	@r1,a
+	inc	r1
+	mov	a,#<buf
+	movx	@r1,a
+	.endm
+
+; Throws away a packet of an endpoint that we do not use (its CS low byte).
+	.macro	DISCARD cs_l, ?skip
+	mov	r0,#cs_l
+	movx	a,@r0
+	jb	ACC_BUSY,skip
+	inc	r0
+	movx	@r0,a		; re-arm: the packet is dropped
+skip:
+	.endm
+
+_fw_poll_loop:
+	mov	MPAGE,#REG_PAGE
+	mov	dptr,#AUTODATA
+	AUTOPTR_TO OUT2BUF
+poll:
+	mov	r0,#OUT2CS_L
+	movx	a,@r0
+	jnb	ACC_BUSY,ep2
+	mov	r0,#OUT1CS_L
+	movx	a,@r0
+	jnb	ACC_BUSY,ep1
+	mov	r0,#OUT2CS_L
+	movx	a,@r0
+	jnb	ACC_BUSY,ep2
+	mov	r0,#OUT4CS_L
+	movx	a,@r0
+	jb	ACC_BUSY,others
+	; EP4 waits until the host has taken the previous answer from EP2 IN.
+	mov	r0,#IN2CS_L
+	movx	a,@r0
+	jb	ACC_BUSY,others
+	ljmp	ep4
+others:
+	DISCARD	OUT3CS_L
+	DISCARD	OUT5CS_L
+	DISCARD	OUT6CS_L
+	DISCARD	OUT7CS_L
+	ljmp	poll
+
+ep1:
+	lcall	_fw_run_commands
+	mov	MPAGE,#REG_PAGE
+	mov	dptr,#AUTODATA
+	AUTOPTR_TO OUT2BUF
+	ljmp	poll
+
+; EP2 OUT: every byte one strobe, nothing answered. A full packet runs
+; straight through 64 strobes.
+ep2:
+	mov	r0,#OUT2BC_L
+	movx	a,@r0
+	cjne	a,#PACKET,ep2_short
+	.rept	PACKET
+	movx	a,@dptr
+	.endm
+ep2_done:
+	movx	@r0,a		; re-arm EP2 OUT
+	AUTOPTR_TO OUT2BUF
+	ljmp	poll
+ep2_short:
+	jz	ep2_done
+	mov	r7,a
+ep2_loop:
+	movx	a,@dptr
+	djnz	r7,ep2_loop
+	sjmp	ep2_done
+
+; EP4 OUT: every byte one strobe, then the port C pins; the pin bytes go back
+; as one EP2 IN packet of the same length.
+ep4:
+	AUTOPTR_TO OUT4BUF
+	mov	r0,#OUT4BC_L
+	movx	a,@r0
+	mov	r6,a		; byte count, also of the answer
+	mov	r0,#pins
+	mov	r1,#PINSC_L
+	cjne	a,#PACKET,ep4_short
+	sjmp	ep4_full
+ep4_short:
+	jnz	ep4_some
+	ljmp	ep4_done
+ep4_some:
+	mov	r7,a
+ep4_strobe:
+	movx	a,@dptr
+	movx	a,@r1
+	mov	@r0,a
+	inc	r0
+	djnz	r7,ep4_strobe
+	mov	MPAGE,#IN2BUF_PAGE
+	mov	r0,#pins
+	mov	r1,#0
+	mov	a,r6
+	mov	r7,a
+ep4_copy:
+	mov	a,@r0
+	inc	r0
+	movx	@r1,a
+	inc	r1
+	djnz	r7,ep4_copy
+	ljmp	ep4_answer
+ep4_full:
+	.rept	PACKET
+	movx	a,@dptr		; strobe the clock byte
+	movx	a,@r1		; port C right after it
+	mov	@r0,a
+	inc	r0
+	.endm
+	mov	MPAGE,#IN2BUF_PAGE
+	mov	r0,#pins
+	mov	r1,#0
+	.rept	PACKET
+	mov	a,@r0
+	inc	r0
+	movx	@r1,a
+	inc	r1
+	.endm
+ep4_answer:
+	mov	MPAGE,#REG_PAGE
+	mov	r0,#IN2BC_L
+	mov	a,r6
+	movx	@r0,a		; the answer goes out on EP2 IN
+ep4_done:
+	mov	r0,#OUT4BC_L
+	movx	@r0,a		; re-arm EP4 OUT
+	AUTOPTR_TO OUT2BUF
+	ljmp	poll

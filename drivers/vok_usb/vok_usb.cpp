@@ -1,0 +1,206 @@
+// Cable driver for the AN2135SC EZ-USB board, JTAG or slave-serial wiring.
+//
+// Every clock cycle on the target is one byte on a bulk pipe: the firmware puts
+// it on the data bus with an FWR strobe (TCK or CCLK); bit 0 is TDI or DIN,
+// bit 1 TMS. Port C: PC0 drives PROGRAM, PC1 reads TDO or DONE, PC3 senses the
+// target supply.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "ezusb.h"
+#include "firmware_image.h"
+#include "vokcable.h"
+
+namespace {
+
+// Pipes of our firmware's interface.
+constexpr uint32_t PIPE_COMMAND = 0;  // EP1 OUT
+constexpr uint32_t PIPE_CLOCK = 1;    // EP2 OUT, clock bytes without answer
+constexpr uint32_t PIPE_CLOCK_TDO = 3; // EP4 OUT, clock bytes answered with port C
+constexpr uint32_t PIPE_ANSWER = 8;   // EP2 IN
+
+constexpr uint8_t CLOCK_DATA = 0x01; // D0: TDI or DIN
+constexpr uint8_t CLOCK_TMS = 0x02;  // D1
+constexpr uint8_t STATUS_TDO_DONE = 0x02; // PC1
+constexpr uint8_t STATUS_POWER = 0x08;    // PC3
+
+// PC0 (PROGRAM) an output and low; no MOVX stretch; fast bulk transfers with
+// read and write strobe mode 2.
+constexpr uint8_t SETUP_MESSAGE[] = {0x00, 0x01, 0x10, 0x00, 0xF0, 0x12};
+constexpr uint8_t STATUS_QUERY = 0x20;
+constexpr uint8_t PROGRAM_LEVEL = 0x10;
+
+constexpr int NAME_SIZE = 128;
+constexpr int32_t CHUNK = 0x40000; // clock bytes per transfer
+constexpr int32_t SS_BLOCK = CHUNK / 8; // data bytes that fill one chunk
+
+// 1 while the board is not usable; then nothing talks to it.
+int32_t usb_error = 0;
+uint8_t cmd_buffer[64];
+// One byte per clock cycle; the answers of a captured shift arrive in their own
+// buffer, since the read thread writes them while this one still sends.
+std::vector<uint8_t> bit_buffer(CHUNK);
+std::vector<uint8_t> answer_buffer(CHUNK);
+
+void say(const char *text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+bool send_command(const uint8_t *message, int32_t length) {
+    if (ezusb_bulk_write(PIPE_COMMAND, message, length) == 0)
+        return true;
+    usb_error = 1;
+    say("error ! USB write\n");
+    return false;
+}
+
+// The port C pins after a status query, or 0x20 (no power, DONE low) when the
+// board did not answer.
+uint8_t status_byte() {
+    cmd_buffer[0] = STATUS_QUERY;
+    if (usb_error || !send_command(cmd_buffer, 1))
+        return cmd_buffer[0];
+    ezusb_bulk_read(PIPE_ANSWER, cmd_buffer, 1);
+    if (ezusb_bulk_read_left(1) == -1) {
+        usb_error = 1;
+        say("error ! USB read\n");
+        cmd_buffer[0] = STATUS_QUERY;
+    }
+    return cmd_buffer[0];
+}
+
+void stage_tms(int32_t length, bool tms, bool last_chunk, bool tms_last) {
+    std::fill_n(bit_buffer.begin(), length, tms ? CLOCK_TMS : 0);
+    if (last_chunk)
+        bit_buffer[length - 1] = tms_last ? CLOCK_TMS : 0;
+}
+
+// TDI most significant bit first. A final partial byte writes entries past
+// the chunk's length, which stay unsent.
+void stage_tdi(const uint8_t *tdi, int32_t length) {
+    for (int32_t k = 0; 8 * k < length; ++k)
+        for (int j = 0; j < 8; ++j)
+            if (tdi[k] & (0x80 >> j))
+                bit_buffer[8 * k + j] |= CLOCK_DATA;
+}
+
+// TDO least significant bit first, from bit 1 of each answer byte.
+void unstage_tdo(uint8_t *tdo, int32_t length) {
+    std::memset(tdo, 0, (length + 7) / 8);
+    for (int32_t i = 0; i < length; ++i)
+        if (answer_buffer[i] & STATUS_TDO_DONE)
+            tdo[i / 8] |= static_cast<uint8_t>(1 << (i % 8));
+}
+
+void shift_chunk(const uint8_t *tdi, uint8_t *tdo, int32_t length) {
+    if (tdi != nullptr)
+        stage_tdi(tdi, length);
+    if (tdo == nullptr) {
+        if (!usb_error && ezusb_bulk_write(PIPE_CLOCK, bit_buffer.data(), length) != 0)
+            say("error ! USB FastWrite\n");
+        return;
+    }
+    std::fill_n(answer_buffer.begin(), length, 0);
+    if (!usb_error) {
+        // The read is posted first: the board answers while the bytes go out.
+        ezusb_bulk_read(PIPE_ANSWER, answer_buffer.data(), length);
+        bool written = ezusb_bulk_write(PIPE_CLOCK_TDO, bit_buffer.data(), length) == 0;
+        if (ezusb_bulk_read_left(1) == -1 || !written)
+            say("error ! USB FastRead&Write\n");
+    }
+    unstage_tdo(tdo, length);
+}
+
+} // namespace
+
+extern "C" {
+
+VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name) {
+    if (name != nullptr)
+        std::snprintf(name, NAME_SIZE,
+                      "EZ-USB No.%d : AN2135SC (FWR=TCK,D0=TDI,D1=TMS,PC1=TDO,PC3=TVCC)", port);
+    usb_error = 1;
+    say("Setup EZ-USB with JTAG firnware V0.09\n");
+    if (ezusb_init(port, firmware, "JTAG", "V009") != 0) {
+        say("Can't found EZ-USB\n");
+        return VOK_INIT_NO_PROBE;
+    }
+    usb_error = 0;
+    send_command(SETUP_MESSAGE, sizeof SETUP_MESSAGE);
+    if (usb_error)
+        return VOK_INIT_NO_PROBE;
+    // A board that takes commands but gives no status is no usable probe.
+    status_byte();
+    return usb_error ? VOK_INIT_NO_PROBE : VOK_INIT_READY;
+}
+
+VOK_EXPORT int32_t jtag_power(void) {
+    if (usb_error)
+        return 0;
+    return (status_byte() & STATUS_POWER) ? 1 : 0;
+}
+
+VOK_EXPORT int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t nbits,
+                                     int32_t tms, int32_t tms_last) {
+    while (nbits > 0) {
+        int32_t length = std::min(nbits, CHUNK);
+        bool last = length == nbits;
+        stage_tms(length, tms != 0, last, tms_last != 0);
+        shift_chunk(tdi, tdo, length);
+        if (tdi != nullptr)
+            tdi += length / 8;
+        if (tdo != nullptr)
+            tdo += length / 8;
+        nbits -= length;
+    }
+    return 1;
+}
+
+VOK_EXPORT int32_t jtag_end(void) { return ezusb_close(); }
+
+VOK_EXPORT uint32_t jtag_version(void) { return VOK_VERSION(0x1, 0x1300); }
+
+VOK_EXPORT int32_t VOK_CALL ss_init(int32_t port, int32_t baud, char *name) {
+    if (name != nullptr)
+        std::snprintf(name, NAME_SIZE,
+                      "EZ-USB No.%d : AN2135SC (FWR=CCLK,D0=DIN,PC0=PROGRAM,PC1=DONE,PC3=TVCC)",
+                      port);
+    return jtag_init(port, baud, nullptr);
+}
+
+VOK_EXPORT int32_t ss_power(void) { return jtag_power(); }
+
+// Each byte most significant bit first, one CCLK per bit. A call longer than
+// one staging buffer goes out in pieces.
+VOK_EXPORT int32_t VOK_CALL ss_tx(const uint8_t *data, int32_t count) {
+    while (count > 0) {
+        int32_t bytes = std::min(count, SS_BLOCK);
+        for (int32_t k = 0; k < bytes; ++k)
+            for (int j = 0; j < 8; ++j)
+                bit_buffer[8 * k + j] = (data[k] & (0x80 >> j)) ? CLOCK_DATA : 0;
+        if (!usb_error && ezusb_bulk_write(PIPE_CLOCK, bit_buffer.data(), 8 * bytes) != 0)
+            say("error ! USB FastWrite\n");
+        data += bytes;
+        count -= bytes;
+    }
+    return 0;
+}
+
+VOK_EXPORT int32_t VOK_CALL ss_program(int32_t level) {
+    cmd_buffer[0] = PROGRAM_LEVEL;
+    cmd_buffer[1] = (level & 0xFF) ? 0x01 : 0x00;
+    if (!usb_error)
+        send_command(cmd_buffer, 2);
+    return 0;
+}
+
+VOK_EXPORT int32_t ss_done(void) { return (status_byte() & STATUS_TDO_DONE) ? 1 : 0; }
+
+VOK_EXPORT int32_t ss_end(void) { return ezusb_close(); }
+
+VOK_EXPORT uint32_t ss_version(void) { return VOK_VERSION(0x1, 0x0010); }
+
+} // extern "C"
