@@ -52,7 +52,7 @@ fuzz_one() {
   cp "tests/fuzz/$n/corpus/"* "$work/corpus/"
   # The harness output is closed (close_fd_mask); the fuzzer's own goes to the log.
   TMPDIR="$work/tmp" "build-fuzz/bin/fuzz_${n}_libfuzzer" "$work/corpus" \
-    -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -use_value_profile=1 \
+    -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 -use_value_profile=1 \
     -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$findings/$n-" \
     >"$work/log" 2>&1 || true
   local execs files bytes
@@ -82,9 +82,13 @@ for n in "${names[@]}"; do
   [[ "$e" =~ ^[0-9]+$ ]] && total=$((total + e))
 done
 echo "total            $total executions"
-if compgen -G "$findings/*" >/dev/null; then
+found=()
+for n in "${names[@]}"; do
+  for f in "$findings/$n-"*; do [ -e "$f" ] && found+=("$f"); done
+done
+if [ ${#found[@]} -gt 0 ]; then
   echo "findings (replay one with build-fuzz/bin/fuzz_NAME_libfuzzer FILE):"
-  ls -1 "$findings"
+  printf '%s\n' "${found[@]}"
   exit 1
 fi
 echo "no findings"
