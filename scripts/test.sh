@@ -12,3 +12,8 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 scripts/build.sh build-asan -DVOK_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# The threaded EZ-USB access layer under ThreadSanitizer (only its own tests).
+cmake -S . -B build-tsan -DVOK_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-tsan -j "$jobs" --target vok_usb_access_tests
+ctest --test-dir build-tsan -R '^vok_usb\.AccessLayer' --output-on-failure -j "$jobs"

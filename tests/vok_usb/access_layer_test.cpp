@@ -1,0 +1,249 @@
+// The EZ-USB access layer against a scripted board behind the USB seam.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ezusb.h"
+#include "fake_seam.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes test_image() {
+    Bytes image(ezusb::IMAGE_SIZE);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 7 + 3);
+    return image;
+}
+
+class AccessLayer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake_seam::Board &b = fake_seam::reset();
+        b.string1 = "JTAG";
+        b.string2 = "V009";
+    }
+    void TearDown() override { ezusb_close(); }
+
+    int init(std::string *out = nullptr) {
+        testing::internal::CaptureStdout();
+        int rc = ezusb_init(0, image.data(), "JTAG", "V009");
+        std::string text = testing::internal::GetCapturedStdout();
+        if (out)
+            *out = text;
+        return rc;
+    }
+    static int count_controls(uint8_t request) {
+        int n = 0;
+        for (const auto &c : fake_seam::board().controls)
+            n += c.request == request;
+        return n;
+    }
+    Bytes image = test_image();
+};
+
+TEST_F(AccessLayer, BoardRunningTheFirmwareIsNotDownloaded) {
+    std::string out;
+    EXPECT_EQ(init(&out), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(count_controls(6), 2);
+    EXPECT_EQ(count_controls(0xA0), 0);
+    EXPECT_TRUE(fake_seam::board().waits.empty());
+}
+
+TEST_F(AccessLayer, BareBoardIsLoadedAndComesBack) {
+    fake_seam::Board &b = fake_seam::reset();
+    b.away_opens = 3;
+    std::string out;
+    EXPECT_EQ(init(&out), 0);
+    EXPECT_EQ(out, "-Boot-Wait....-Reconnect");
+    EXPECT_EQ(b.waits, (std::vector<unsigned>{1500, 50, 50, 50, 500}));
+
+    // Halt, the image in pieces from address 0, run.
+    Bytes ram(ezusb::IMAGE_SIZE, 0);
+    std::vector<int> cpucs;
+    for (const auto &c : b.controls) {
+        if (c.request != 0xA0)
+            continue;
+        EXPECT_EQ(c.request_type, 0x40);
+        if (c.value == 0x7F92) {
+            cpucs.push_back(c.data.at(0));
+            continue;
+        }
+        EXPECT_EQ(cpucs, std::vector<int>{1}) << "RAM written while the 8051 does not halt";
+        ASSERT_LE(c.value + c.data.size(), ram.size());
+        std::copy(c.data.begin(), c.data.end(), ram.begin() + c.value);
+    }
+    EXPECT_EQ(cpucs, (std::vector<int>{1, 0}));
+    EXPECT_EQ(ram, image);
+}
+
+TEST_F(AccessLayer, StringRequestsUseLanguage001B) {
+    ASSERT_EQ(init(), 0);
+    for (const auto &c : fake_seam::board().controls) {
+        EXPECT_EQ(c.request_type, 0x80);
+        EXPECT_EQ(c.index, 0x001B);
+    }
+}
+
+TEST_F(AccessLayer, InitFailures) {
+    struct Case {
+        const char *what;
+        void (*arrange)(fake_seam::Board &);
+        const char *out;
+        size_t waits;
+    } cases[] = {
+        {"no board", [](fake_seam::Board &b) { b.present = false, b.away_opens = 1000; }, "", 0},
+        {"halt refused", [](fake_seam::Board &b) { b.string2 = "V008", b.refuse_cpucs = 1; },
+         "-Booti8051 halt err.\n", 0},
+        {"download refused", [](fake_seam::Board &b) { b.string1.clear(), b.refuse_download = true; },
+         "-Bootusb dwnload err.\n", 0},
+        {"run refused", [](fake_seam::Board &b) { b.string1.clear(), b.refuse_cpucs = 0; },
+         "-Booti8051 run err.\n", 0},
+        {"never comes back",
+         [](fake_seam::Board &b) { b.string1.clear(), b.away_opens = 1000; },
+         nullptr, 200},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_seam::Board &b = fake_seam::reset();
+        b.string1 = "JTAG";
+        b.string2 = "V009";
+        c.arrange(b);
+        std::string out;
+        EXPECT_EQ(init(&out), -1);
+        if (c.out) {
+            EXPECT_EQ(out, c.out);
+        }
+        EXPECT_EQ(b.waits.size(), c.waits);
+        EXPECT_EQ(b.opens - b.closes, 0) << "a handle stays open";
+    }
+}
+
+TEST_F(AccessLayer, SecondStringDifferingLoadsTheFirmware) {
+    fake_seam::board().string2 = "V008";
+    std::string out;
+    EXPECT_EQ(init(&out), 0);
+    EXPECT_EQ(out.substr(0, 5), "-Boot");
+}
+
+TEST_F(AccessLayer, WritesAreSplitAt32768Bytes) {
+    ASSERT_EQ(init(), 0);
+    Bytes data(2 * 32768 + 14464, 0x55);
+    EXPECT_EQ(ezusb_bulk_write(1, data.data(), static_cast<int32_t>(data.size())), 0);
+    EXPECT_EQ(ezusb_bulk_write(1, data.data(), 0), 0);
+    using Request = std::pair<uint8_t, int>;
+    EXPECT_EQ(fake_seam::board().bulk_requests,
+              (std::vector<Request>{{0x02, 32768}, {0x02, 32768}, {0x02, 14464}}));
+}
+
+TEST_F(AccessLayer, WriteThatMovesNothingFails) {
+    ASSERT_EQ(init(), 0);
+    fake_seam::board().zero_count_writes = true;
+    uint8_t byte = 1;
+    EXPECT_EQ(ezusb_bulk_write(0, &byte, 1), -1);
+}
+
+TEST_F(AccessLayer, ReadPendingWhileTheWriteGoes) {
+    ASSERT_EQ(init(), 0);
+    Bytes sent(70000), got(70000, 0);
+    for (size_t i = 0; i < sent.size(); ++i)
+        sent[i] = static_cast<uint8_t>(i);
+    EXPECT_NE(ezusb_bulk_read(8, got.data(), static_cast<int32_t>(got.size())), 0);
+    EXPECT_EQ(ezusb_bulk_write(3, sent.data(), static_cast<int32_t>(sent.size())), 0);
+    EXPECT_EQ(ezusb_bulk_read_left(1), 0);
+    EXPECT_EQ(got, sent);
+}
+
+TEST_F(AccessLayer, ReadFailureStaysLatched) {
+    ASSERT_EQ(init(), 0);
+    fake_seam::board().fail_reads = true;
+    uint8_t byte;
+    ezusb_bulk_read(8, &byte, 1);
+    EXPECT_EQ(ezusb_bulk_read_left(1), -1);
+    size_t requests = fake_seam::board().bulk_requests.size();
+    fake_seam::board().fail_reads = false;
+    EXPECT_EQ(ezusb_bulk_read(8, &byte, 1), -1);
+    EXPECT_EQ(ezusb_bulk_read_left(1), -1);
+    EXPECT_EQ(fake_seam::board().bulk_requests.size(), requests) << "a read was started";
+}
+
+TEST_F(AccessLayer, ReadNotAnsweredInTimeIsCancelledAndFails) {
+    ASSERT_EQ(init(), 0);
+    uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    ezusb_bulk_read(8, buffer, 4);
+    EXPECT_EQ(ezusb_bulk_read_left(0), 4);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ezusb_bulk_read_left(1), -1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
+    EXPECT_GE(fake_seam::board().cancels, 1);
+    // Bytes arriving now must not reach the caller's buffer.
+    fake_seam::answer({1, 2, 3, 4});
+    EXPECT_EQ(ezusb_bulk_read_left(1), -1);
+    EXPECT_EQ(buffer[0], 0xEE);
+}
+
+TEST_F(AccessLayer, CloseEndsTheThreadAndTheHandle) {
+    struct Case {
+        const char *what;
+        bool read_pending;
+    } cases[] = {{"right after init", false}, {"with a read pending", true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        ASSERT_EQ(init(), 0);
+        uint8_t byte;
+        if (c.read_pending)
+            ezusb_bulk_read(8, &byte, 1);
+        EXPECT_EQ(ezusb_close(), 1);
+        EXPECT_EQ(fake_seam::board().opens, fake_seam::board().closes);
+        EXPECT_EQ(ezusb_close(), 0);
+        EXPECT_EQ(ezusb_bulk_write(0, &byte, 1), -1);
+        EXPECT_EQ(ezusb_bulk_read_left(1), -1);
+    }
+}
+
+TEST(AccessLayerParts, StringDecoding) {
+    struct Case {
+        const char *what;
+        Bytes answer;
+        int received;
+        const char *text;
+    } cases[] = {
+        {"empty", {2, 3}, 2, ""},
+        {"four characters", {10, 3, 'J', 0, 'T', 0, 'A', 0, 'G', 0}, 10, "JTAG"},
+        {"only the low byte", {6, 3, 'A', 1, 'B', 0}, 6, "AB"},
+        {"fewer bytes received than announced", {10, 3, 'J', 0, 'T', 0}, 6, "JT"},
+        {"odd count received", {10, 3, 'J', 0, 'T'}, 5, "J"},
+        {"length below 2", {1, 3}, 2, ""},
+        {"nothing received", {}, 0, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes answer = c.answer;
+        answer.resize(ezusb::STRING_ANSWER, 'X');
+        char text[ezusb::STRING_ANSWER];
+        ezusb::decode_string(answer.data(), c.received, text, sizeof text);
+        EXPECT_STREQ(text, c.text);
+    }
+}
+
+TEST(AccessLayerParts, EndpointsOfInterfaceZeroInOrder) {
+    const Bytes config = {9, 2, 46, 0, 2, 1, 0, 0x80, 50,
+                          9, 4, 0, 0, 2, 0xFF, 0, 0, 0,
+                          7, 5, 0x02, 2, 64, 0, 0,
+                          7, 5, 0x86, 2, 64, 0, 0,
+                          9, 4, 1, 0, 1, 0xFF, 0, 0, 0,
+                          7, 5, 0x03, 2, 64, 0, 0};
+    uint8_t endpoints[8];
+    ASSERT_EQ(ezusb::endpoint_list(config.data(), static_cast<int>(config.size()), endpoints, 8), 2);
+    EXPECT_EQ(endpoints[0], 0x02);
+    EXPECT_EQ(endpoints[1], 0x86);
+    // A descriptor cut short ends the list.
+    EXPECT_EQ(ezusb::endpoint_list(config.data(), 28, endpoints, 8), 1);
+}
+
+} // namespace
