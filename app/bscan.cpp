@@ -4,6 +4,9 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "console.h"
 
 #include "devlist.h"
 
@@ -60,9 +63,6 @@ int32_t shift_one_read()
     to_stream_order(&out, 1);
     return (out & 0x80) != 0;
 }
-
-// Sum of the IR lengths measured by the last discovery.
-int32_t chain_ir_bits = 0;
 
 } // namespace
 
@@ -140,7 +140,6 @@ int32_t bscan_scan_chain()
     for (chain_entry &entry : dev_chain)
         entry = chain_entry{nullptr, 0, 0};
     bscan_num_chain = 0;
-    chain_ir_bits = 0;
 
     shift(nullptr, nullptr, 6, 1, 0); // Test-Logic-Reset, Run-Test/Idle
     shift(nullptr, nullptr, 2, 1, 1);
@@ -168,7 +167,6 @@ int32_t bscan_scan_chain()
     if (count > CHAIN_CAPACITY)
         return 0;
     bscan_num_chain = count;
-    chain_ir_bits = ir_bits;
 
     if (count > 0) {
         shift(nullptr, nullptr, 1, 1, 1);
@@ -221,11 +219,12 @@ void bscan_select(int32_t target)
             bscan_tdi_ir += dev_chain[i].ir_len;
     }
 
-    std::printf("JTAG Chain : TDO ");
+    std::string line = "JTAG Chain : TDO ";
     for (int32_t i = 0; i < n; ++i) {
-        std::printf("-<-%c%s[%08XH]", i == target ? '*' : ' ',
-                    dev_chain[i].name != nullptr ? dev_chain[i].name : "", dev_chain[i].idcode);
+        char entry[64];
+        std::snprintf(entry, sizeof entry, "-<-%c%s[%08XH]", i == target ? '*' : ' ',
+                      dev_chain[i].name != nullptr ? dev_chain[i].name : "", dev_chain[i].idcode);
+        line += entry;
     }
-    std::printf("-<-TDI\n");
-    std::fflush(stdout);
+    say("%s-<-TDI\n", line.c_str());
 }

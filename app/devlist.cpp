@@ -1,5 +1,7 @@
 #include "devlist.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 
 // Searched from the top; the first suitable row wins, so the order matters:
@@ -20,13 +22,99 @@ const device_row device_list[] = {
     {nullptr, 0, 0},
 };
 
-uint32_t devlist_idcode_for_part(const char *part_name)
+namespace {
+
+char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+bool names_part(const char *row_name, const char *part)
+{
+    size_t i = 0;
+    for (; row_name[i] != '\0'; ++i) {
+        if (lower(part[i]) != row_name[i])
+            return false; // a shorter part name ends here too, at its NUL
+    }
+    return !std::isdigit(static_cast<unsigned char>(part[i]));
+}
+
+// The first row of a name is the one the part-name lookup returns.
+const device_row *first_row_named(const char *name)
 {
     for (const device_row *row = device_list; row->name != nullptr; ++row) {
-        if (std::strncmp(row->name, part_name, std::strlen(row->name)) == 0)
-            return row->idcode;
+        if (std::strcmp(row->name, name) == 0)
+            return row;
     }
-    return 0;
+    return nullptr;
+}
+
+constexpr struct {
+    uint32_t idcode;
+    const char *name;
+} spartan2_names[] = {
+    {0x00608093, "XC2S15"},  {0x0060C093, "XC2S30"},  {0x00610093, "XC2S50"},
+    {0x00614093, "XC2S100"}, {0x00618093, "XC2S150"}, {0x0061C093, "XC2S200"},
+};
+
+} // namespace
+
+const device_row *devlist_row_for_part(const char *part_name)
+{
+    if (lower(part_name[0]) == 'x' && lower(part_name[1]) == 'c')
+        part_name += 2;
+    for (const device_row *row = device_list; row->name != nullptr; ++row) {
+        if (names_part(row->name, part_name))
+            return row;
+    }
+    return nullptr;
+}
+
+uint32_t devlist_idcode_for_part(const char *part_name)
+{
+    const device_row *row = devlist_row_for_part(part_name);
+    return row != nullptr ? row->idcode : 0;
+}
+
+bool devlist_same_part(uint32_t part_idcode, uint32_t device_idcode)
+{
+    device_idcode &= 0x0FFFFFFFu;
+    // The part's name: the row with part_idcode that is the first of its name.
+    for (const device_row *row = device_list; row->name != nullptr; ++row) {
+        if (row->idcode != part_idcode || first_row_named(row->name) != row)
+            continue;
+        for (const device_row *same = row; same->name != nullptr; ++same) {
+            if (std::strcmp(same->name, row->name) == 0 && same->idcode == device_idcode)
+                return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+const char *devlist_spartan2_name(uint32_t idcode)
+{
+    idcode &= 0x0FFFFFFFu;
+    for (const auto &p : spartan2_names) {
+        if (p.idcode == idcode)
+            return p.name;
+    }
+    return nullptr;
+}
+
+std::string devlist_display_name(uint32_t idcode)
+{
+    if (const char *name = devlist_spartan2_name(idcode))
+        return name;
+    idcode &= 0x0FFFFFFFu;
+    for (const device_row *row = device_list; row->name != nullptr; ++row) {
+        if (row->idcode == idcode) {
+            std::string name = "XC";
+            for (const char *c = row->name; *c != '\0'; ++c)
+                name += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+            return name;
+        }
+    }
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%08X", idcode);
+    return hex;
 }
 
 uint32_t get_bit(const uint8_t *stream, int32_t start, int32_t count)

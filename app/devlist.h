@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "vokusb.h"
 
@@ -21,5 +22,23 @@ uint32_t get_bit(const uint8_t *stream, int32_t start, int32_t count);
 int32_t build_device_chain(chain_entry *chain, int32_t capacity, const uint8_t *ir_stream,
                            int32_t ir_bits, const uint8_t *id_stream, int32_t id_bits);
 
-// IDCODE of the first row whose name is a prefix of part_name, 0 when none.
+// The row that a .bit part name names: case is ignored, a leading "xc" is
+// skipped, and a row counts only when the character after its name is not a
+// digit ("2s30vq100" is a 2s30, "2s300e..." is no 2s30). The first such row
+// wins; null when none.
+const device_row *devlist_row_for_part(const char *part_name);
+// IDCODE of that row, 0 when none.
 uint32_t devlist_idcode_for_part(const char *part_name);
+
+// True when a device reporting device_idcode (version field ignored) is the part
+// whose lookup gave part_idcode: any row that carries the same name counts, as
+// the Virtex and Virtex-E rows share names.
+bool devlist_same_part(uint32_t part_idcode, uint32_t device_idcode);
+
+// "XC2S15" to "XC2S200" for the Spartan-II IDCODEs (version field ignored), else null.
+const char *devlist_spartan2_name(uint32_t idcode);
+
+// Name a person knows a device by: "XC2S200" for the Spartan-II IDCODEs (which
+// the table also lists as Virtex rows), else "XC" and the row name, else the
+// IDCODE in hexadecimal.
+std::string devlist_display_name(uint32_t idcode);

@@ -4,13 +4,21 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <filesystem>
+#include <string_view>
 #include <vector>
 
-void *platform_library_open(const char *file)
+void *platform_library_open(const char *file, std::string *error)
 {
-    return dlopen(file, RTLD_NOW | RTLD_LOCAL);
+    void *library = dlopen(file, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr && error != nullptr) {
+        const char *why = dlerror();
+        *error = why != nullptr ? why : "unknown reason";
+    }
+    return library;
 }
 
 void *platform_library_symbol(void *library, const char *name)
@@ -24,9 +32,45 @@ void platform_library_close(void *library)
         dlclose(library);
 }
 
+namespace {
+
+constexpr std::string_view LIBRARY_SUFFIX = ".so";
+
+bool ends_with(std::string_view s, std::string_view end)
+{
+    return s.size() >= end.size() && s.substr(s.size() - end.size()) == end;
+}
+
+} // namespace
+
 std::string platform_library_file(const char *name)
 {
-    return std::string(name) + ".so";
+    if (ends_with(name, LIBRARY_SUFFIX))
+        return name;
+    return std::string(name) + std::string(LIBRARY_SUFFIX);
+}
+
+std::vector<std::string> platform_driver_files(const std::string &folder)
+{
+    std::vector<std::string> drivers;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string file = entry.path().filename().string();
+        if (file.rfind("vok_", 0) == 0 && ends_with(file, LIBRARY_SUFFIX))
+            drivers.push_back(file.substr(0, file.size() - LIBRARY_SUFFIX.size()));
+    }
+    std::sort(drivers.begin(), drivers.end());
+    return drivers;
+}
+
+bool platform_file_exists(const std::string &path)
+{
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+std::string platform_normal_path(const std::string &path)
+{
+    return std::filesystem::path(path).lexically_normal().string();
 }
 
 std::string platform_exe_dir()

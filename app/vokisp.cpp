@@ -3,12 +3,14 @@
 #include "vokisp.h"
 
 #include <cctype>
-#include <cstdarg>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "console.h"
 #include "platform.h"
 #include "vokusb.h"
 #include "xcclk.h"
@@ -21,12 +23,13 @@ int32_t baudrate = 0;
 int32_t continus_mode = 0;
 int32_t bscan_tdo_chips = -1;
 char dll_name[NAME_SIZE] = "vok_isp";
-char filename[NAME_SIZE] = "";
-char rsp_name[NAME_SIZE] = "";
+char filename[PATH_SIZE] = "";
+char rsp_name[PATH_SIZE] = "";
 char dll_name_typed[NAME_SIZE] = "vok_isp";
-char filename_typed[NAME_SIZE] = "";
-char rsp_name_typed[NAME_SIZE] = "";
+char filename_typed[PATH_SIZE] = "";
+char rsp_name_typed[PATH_SIZE] = "";
 int32_t option_name_error = 0;
+char bitstream_part[PART_NAME_SIZE] = "";
 
 const char *const md_str[] = {"MasterSerial", "BoundaryScan", "SlaveParallel", "SlaveSerial",
                               nullptr};
@@ -63,8 +66,12 @@ enum {
     OPT_TARGET,
 };
 
+// The spelling of "sserial" that the usage text shows selects the same mode.
+constexpr const char *SSERIAL_AS_USAGE_SPELLS_IT = "sserlal";
+
 constexpr uint32_t ERR_UNNAMED = 0x07FF; // strategy bits with no report item
 constexpr int RSP_PIECE = 254;           // characters per response-file read
+constexpr long RSP_LIMIT = 64 * 1024;    // bytes read of one response file
 
 const char *const usage_text = "\n"
                                "useage: vokusb [Xilinx_bit_file] [options]\n"
@@ -81,18 +88,6 @@ const char *const usage_text = "\n"
                                "       -target [nums]   : number of chained device in TDO side\n"
                                "       -f [rspname]     : use option in file\n";
 
-// Prints and flushes at once, so that driver output and the progress line
-// appear in order.
-void say(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-void say(const char *fmt, ...)
-{
-    va_list ap;
-    va_start(ap, fmt);
-    std::vprintf(fmt, ap);
-    va_end(ap);
-    std::fflush(stdout);
-}
-
 void to_lower(char *s)
 {
     for (; *s != '\0'; ++s)
@@ -102,18 +97,71 @@ void to_lower(char *s)
 std::string lowered(const char *s)
 {
     std::string out(s);
-    for (char &c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    to_lower(out.data());
     return out;
+}
+
+// Reads the number at the start of word as the conversion "%X" (base 16, an
+// optional 0x) or "%d" (base 10) would, into value when it lies in lo..hi.
+// Blanks and a sign may lead. A word without a number changes nothing and
+// says nothing; a number that does not fit changes nothing and says so;
+// characters after the number leave the number read so far and are warned of.
+bool read_number(const char *option, const char *word, int base, int64_t lo, int64_t hi, int64_t &value)
+{
+    const char *p = word;
+    while (std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && std::isxdigit(static_cast<unsigned char>(p[2])))
+        p += 2;
+    const char *digits = p;
+    uint64_t magnitude = 0;
+    bool too_big = false;
+    for (;; ++p) {
+        const int c = std::tolower(static_cast<unsigned char>(*p));
+        int d = -1;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        if (d < 0)
+            break;
+        magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+        if (magnitude > (uint64_t{1} << 40))
+            too_big = true, magnitude = uint64_t{1} << 40; // far past any range here
+    }
+    if (p == digits)
+        return false;
+    const int64_t v = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
+    if (too_big || v < lo || v > hi) {
+        warn("%s: '%s' is a number that does not fit; the setting stays as it was\n", option,
+             printable(word).c_str());
+        return false;
+    }
+    if (*p != '\0')
+        warn("%s: '%s' has characters after its number; '%s' is used\n", option, printable(word).c_str(),
+             printable(std::string(word, p).c_str()).c_str());
+    value = v;
+    return true;
+}
+
+int mode_of(const char *keyword)
+{
+    const int mode = get_str_cmd(mode_select, keyword);
+    if (mode < 0 && std::strcmp(keyword, SSERIAL_AS_USAGE_SPELLS_IT) == 0)
+        return MODE_SSERIAL;
+    return mode;
 }
 
 // Stores a name into its buffer pair; a name that does not fit is refused
 // with a message and leaves both buffers unchanged.
-void store_name(char *lower_buf, char *typed_buf, const char *lower, const char *typed,
+void store_name(char *lower_buf, char *typed_buf, size_t size, const char *lower, const char *typed,
                 const char *what)
 {
-    if (std::strlen(lower) >= NAME_SIZE || std::strlen(typed) >= NAME_SIZE) {
-        say("Name too long for %s: at most %d characters\n", what, NAME_SIZE - 1);
+    if (std::strlen(lower) >= size || std::strlen(typed) >= size) {
+        say("Name too long for %s: at most %zu characters\n", what, size - 1);
         option_name_error = 1;
         return;
     }
@@ -137,45 +185,48 @@ int analyze_option_typed(char *word, char *next, const char *word_typed, const c
         next_typed = "";
 
     if (word[0] != '-') {
-        store_name(filename, filename_typed, word, word_typed, "the bitstream file name");
+        store_name(filename, filename_typed, PATH_SIZE, word, word_typed, "the bitstream file name");
         return 1;
     }
     const int index = get_str_cmd(impact_cmd, word);
     switch (index) {
     case OPT_PORT: {
-        unsigned int v = 0;
-        if (std::sscanf(next, "%X", &v) == 1)
-            port_addr = v;
+        int64_t v = 0;
+        if (read_number("-port", next, 16, 0, UINT32_MAX, v))
+            port_addr = static_cast<uint32_t>(v);
         return 2;
     }
     case OPT_BAUD: {
-        int v = 0;
-        if (std::sscanf(next, "%d", &v) == 1)
-            baudrate = v;
+        int64_t v = 0;
+        if (read_number("-baud", next, 10, INT32_MIN, INT32_MAX, v))
+            baudrate = static_cast<int32_t>(v);
         return 2;
     }
     case OPT_MODE: {
-        const int mode = get_str_cmd(mode_select, next);
+        const int mode = mode_of(next);
         if (mode >= 0)
             config_mode = mode;
+        else
+            warn("-mode: '%s' is not a mode keyword; %s mode stays\n", printable(next).c_str(),
+                 md_str[config_mode]);
         return 2;
     }
     case OPT_BITSTREAM:
     case OPT_JEDEC:
         return 1;
     case OPT_DRIVER:
-        store_name(dll_name, dll_name_typed, next, next_typed, "-driver");
+        store_name(dll_name, dll_name_typed, NAME_SIZE, next, next_typed, "-driver");
         return 2;
     case OPT_F:
-        store_name(rsp_name, rsp_name_typed, next, next_typed, "-f");
+        store_name(rsp_name, rsp_name_typed, PATH_SIZE, next, next_typed, "-f");
         return 2;
     case OPT_CONTINUE:
         continus_mode = 1;
         return 1;
     case OPT_TARGET: {
-        int v = 0;
-        if (std::sscanf(next, "%d", &v) == 1)
-            bscan_tdo_chips = v;
+        int64_t v = 0;
+        if (read_number("-target", next, 10, INT32_MIN, INT32_MAX, v))
+            bscan_tdo_chips = static_cast<int32_t>(v);
         return 2;
     }
     default:
@@ -183,36 +234,111 @@ int analyze_option_typed(char *word, char *next, const char *word_typed, const c
     }
 }
 
-// Reads one piece of a response file: up to 254 characters, ending after the
-// first line feed; CR LF reads as LF. Returns false at end of file.
-bool read_piece(std::FILE *f, std::string &piece)
-{
-    piece.clear();
-    while (piece.size() < RSP_PIECE) {
-        int c = std::fgetc(f);
-        if (c == EOF)
-            break;
+// A response file read in pieces of up to 254 characters, each ending after
+// the first line feed; CR LF reads as LF. Reads no more than RSP_LIMIT bytes,
+// so that a file that never ends (a link to /dev/zero) cannot hold the run.
+class response_reader {
+public:
+    response_reader(std::FILE *f, const char *name) : f_(f), name_(name) {}
+
+    // The next piece; false at the end of the file or of the bytes read.
+    bool next(std::string &piece)
+    {
+        piece.clear();
+        while (piece.size() < RSP_PIECE) {
+            int c = get();
+            if (c == EOF)
+                break;
+            if (c == '\r') {
+                const int after = get();
+                if (after == '\n')
+                    c = '\n';
+                else
+                    unget(after);
+            }
+            piece.push_back(static_cast<char>(c));
+            if (c == '\n')
+                break;
+        }
+        if (over_limit_) {
+            // The piece that the limit cut is dropped with the rest.
+            if (!warned_limit_)
+                warn("Response file '%s' is longer than %ld bytes: the rest is ignored\n",
+                     printable(name_).c_str(), RSP_LIMIT);
+            warned_limit_ = true;
+            return false;
+        }
+        if (piece.empty())
+            return false;
+        if (piece.back() == '\n') {
+            ++line_;
+            long_line_ = false;
+        } else if (piece.size() == RSP_PIECE) {
+            note_long_line();
+        }
+        return true;
+    }
+
+private:
+    int get()
+    {
+        if (held_ != EOF) {
+            const int c = held_;
+            held_ = EOF;
+            return c;
+        }
+        if (read_ == RSP_LIMIT) {
+            if (std::fgetc(f_) != EOF)
+                over_limit_ = true;
+            return EOF;
+        }
+        const int c = std::fgetc(f_);
+        if (c != EOF)
+            ++read_;
+        return c;
+    }
+    void unget(int c) { held_ = c; }
+
+    // A full piece without a line end: the line goes on unless its end follows.
+    void note_long_line()
+    {
+        int c = get();
         if (c == '\r') {
-            const int after = std::fgetc(f);
+            const int after = get();
             if (after == '\n')
                 c = '\n';
-            else if (after != EOF)
-                std::ungetc(after, f);
+            else
+                unget(after); // a lone CR is the next piece's
+        } else {
+            unget(c);
         }
-        piece.push_back(static_cast<char>(c));
-        if (c == '\n')
-            break;
+        if (c == '\n' || c == EOF) {
+            if (c == '\n')
+                ++line_;
+            return;
+        }
+        if (!long_line_)
+            warn("Response file '%s', line %ld: longer than %d characters; each piece of it is read as a line "
+                 "of its own\n",
+                 printable(name_).c_str(), line_ + 1, RSP_PIECE);
+        long_line_ = true;
     }
-    return !piece.empty();
-}
 
-bool read_response_file(const char *name)
+    std::FILE *f_;
+    const char *name_;
+    long read_ = 0;
+    long line_ = 0; // complete lines so far
+    int held_ = EOF;
+    bool long_line_ = false;
+    bool over_limit_ = false;
+    bool warned_limit_ = false;
+};
+
+void read_response_file(std::FILE *f, const char *name)
 {
-    std::FILE *f = std::fopen(name, "rb");
-    if (f == nullptr)
-        return false;
+    response_reader reader(f, name);
     std::string piece;
-    while (read_piece(f, piece)) {
+    while (reader.next(piece)) {
         std::vector<char> line(piece.begin(), piece.end());
         line.push_back('\0');
         char *save = nullptr;
@@ -220,8 +346,6 @@ bool read_response_file(const char *name)
         char *second = first != nullptr ? strtok_r(nullptr, " \n", &save) : nullptr;
         analyze_option(first, second);
     }
-    std::fclose(f);
-    return true;
 }
 
 // Opens a file under the name as typed, then under its lower-case form.
@@ -233,25 +357,61 @@ template <typename Open> auto open_typed_then_lower(const char *typed, const cha
     return result;
 }
 
-void *load_driver_library(const char *name)
+// Where a driver was looked for, for the message when it does not load.
+struct driver_search {
+    std::vector<std::string> folders;
+    std::string file;   // the library file name looked for
+    std::string reason; // what the loader said about the most telling attempt
+    bool reason_from_a_file_found = false;
+};
+
+void *load_driver_library(const char *name, driver_search &search)
 {
     std::vector<std::string> candidates;
-    const std::string file = platform_library_file(name);
+    search.file = platform_library_file(name);
+    search.folders.clear();
     if (std::strchr(name, '/') != nullptr) {
-        candidates.push_back(file);
+        candidates.push_back(search.file);
     } else {
         const std::string dir = platform_exe_dir();
         if (!dir.empty()) {
-            candidates.push_back(dir + "/" + file);
-            candidates.push_back(dir + "/../lib/vokusb/" + file);
+            search.folders = {dir, platform_normal_path(dir + "/../lib/vokusb")};
+            for (const std::string &folder : search.folders)
+                candidates.push_back(folder + "/" + search.file);
         }
-        candidates.push_back(file);
+        candidates.push_back(search.file); // the system's library search
     }
     for (const std::string &c : candidates) {
-        if (void *h = platform_library_open(c.c_str()))
+        std::string error;
+        if (void *h = platform_library_open(c.c_str(), &error))
             return h;
+        // A file that exists but does not load says more than one that is missing.
+        if (!search.reason_from_a_file_found) {
+            search.reason = error;
+            search.reason_from_a_file_found = c.find('/') != std::string::npos && platform_file_exists(c);
+        }
     }
     return nullptr;
+}
+
+void report_driver_search(const driver_search &search)
+{
+    if (search.folders.empty()) {
+        warn("Driver file '%s' was not loaded: %s\n", printable(search.file.c_str()).c_str(),
+             printable(search.reason.c_str()).c_str());
+        return;
+    }
+    std::string folders;
+    std::string found;
+    for (const std::string &folder : search.folders) {
+        folders += printable(folder.c_str()) + ", ";
+        for (const std::string &driver : platform_driver_files(folder))
+            found += (found.empty() ? "" : ", ") + printable(driver.c_str());
+    }
+    warn("Looked for '%s' in %sthen in the system's library search path\n",
+         printable(search.file.c_str()).c_str(), folders.c_str());
+    warn("Drivers found there: %s\n", found.empty() ? "none" : found.c_str());
+    warn("The loader said: %s\n", printable(search.reason.c_str()).c_str());
 }
 
 template <typename Fn> int32_t bind(Fn &slot, const char *name)
@@ -276,10 +436,17 @@ void clear_binding()
     sh_write = nullptr;
 }
 
-bitfile *open_bitstream()
+bitfile *open_bitstream(bitfile_shortfall &why)
 {
     return open_typed_then_lower(filename_typed, filename,
-                                 [](const char *path) { return bitfile_open(path); });
+                                 [&why](const char *path) { return bitfile_open_checked(path, &why); });
+}
+
+void say_incomplete(const bitfile_shortfall &why)
+{
+    say("Bitstream file '%s' is not complete: its header announces %u bytes of configuration data, "
+        "%llu are there\n",
+        printable(filename).c_str(), why.announced, static_cast<unsigned long long>(why.present));
 }
 
 void print_report(uint32_t err)
@@ -305,12 +472,12 @@ void print_report(uint32_t err)
 void print_file_block(const bitfile *bf)
 {
     say("MODE          %s\n", md_str[config_mode]);
-    say("ConfigFile    '%s'\n", filename);
-    say(" -Netname     '%s'\n", bf->net_name);
-    say(" -TargetDeive '%s'[%08X]\n", bf->part_name, bf->idcode);
-    say(" -TimeStamp   '%s %s'\n", bf->date, bf->time);
-    say(" -ConfigSize  %dbits(%dbytes)\n", static_cast<int32_t>(bf->length * 8u),
-        static_cast<int32_t>(bf->length));
+    say("ConfigFile    '%s'\n", printable(filename).c_str());
+    say(" -Netname     '%s'\n", printable(bf->net_name, BIT_TEXT_SIZE).c_str());
+    say(" -TargetDeive '%s'[%08X]\n", printable(bf->part_name, BIT_TEXT_SIZE).c_str(), bf->idcode);
+    say(" -TimeStamp   '%s %s'\n", printable(bf->date, BIT_TEXT_SIZE).c_str(),
+        printable(bf->time, BIT_TEXT_SIZE).c_str());
+    say(" -ConfigSize  %llubits(%ubytes)\n", static_cast<unsigned long long>(bf->length) * 8u, bf->length);
     say("---------------------------------------------------------------\n");
 }
 
@@ -334,19 +501,26 @@ struct stamp {
     }
 };
 
-// Continuous mode: polls until the bitstream file exists with a time stamp
-// other than the remembered one. Power loss forgets the stamp.
+// Continuous mode: polls until the bitstream file exists, whole, with a time
+// stamp other than the remembered one. Power loss forgets the stamp. A file
+// that is not whole yet is said once and then waited for in silence.
 bitfile *wait_for_update(stamp &remembered)
 {
-    say("Waiting for update '%s'\n", filename);
+    say("Waiting for update '%s'\n", printable(filename).c_str());
+    bool said_incomplete = false;
     for (;;) {
         if (sh_power() == 0) {
             say("Target Power Down\n");
             remembered.forget();
         }
-        bitfile *bf = open_bitstream();
+        bitfile_shortfall why;
+        bitfile *bf = open_bitstream(why);
         if (bf != nullptr && !remembered.matches(bf))
             return bf;
+        if (why.incomplete && !said_incomplete) {
+            say_incomplete(why);
+            said_incomplete = true;
+        }
         bitfile_close(bf);
         platform_sleep_ms(100);
     }
@@ -391,9 +565,23 @@ int analyze_option(char *word, char *next)
     return analyze_option_typed(word, next, word_typed.c_str(), next_typed.c_str());
 }
 
-void file_option(const char *name)
+void file_option(const char *name, bool say_if_missing)
 {
-    read_response_file(name);
+    std::FILE *f = std::fopen(name, "rb");
+    int error = errno;
+    std::string lower = lowered(name);
+    if (f == nullptr && lower != name) {
+        f = std::fopen(lower.c_str(), "rb");
+        if (f != nullptr)
+            name = lower.c_str();
+    }
+    if (f == nullptr) {
+        if (say_if_missing)
+            warn("Can't read response file '%s': %s\n", printable(name).c_str(), std::strerror(error));
+        return;
+    }
+    read_response_file(f, name);
+    std::fclose(f);
 }
 
 void set_defaults()
@@ -424,18 +612,25 @@ void read_settings(int argc, char **argv)
                                   has_next ? typed[i + 1].c_str() : nullptr);
     }
     if (std::strstr(rsp_name, ".rsp") != nullptr)
-        open_typed_then_lower(rsp_name_typed, rsp_name, read_response_file);
-    read_response_file("vokisp.rsp");
+        file_option(rsp_name_typed, true);
+    file_option("vokisp.rsp");
     if (std::strstr(filename, ".bit") == nullptr) {
-        if (std::strlen(filename) + 4 >= NAME_SIZE || std::strlen(filename_typed) + 4 >= NAME_SIZE) {
+        if (std::strlen(filename) + 4 >= PATH_SIZE || std::strlen(filename_typed) + 4 >= PATH_SIZE) {
             say("Name too long for the bitstream file name: at most %d characters before \".bit\"\n",
-                NAME_SIZE - 5);
+                PATH_SIZE - 5);
             option_name_error = 1;
         } else {
             std::strcat(filename, ".bit");
             std::strcat(filename_typed, ".bit");
         }
     }
+}
+
+// The words that ask for the usage text, as the first word of the command line.
+static bool is_help_word(const char *word)
+{
+    const std::string w = lowered(word);
+    return w == "-h" || w == "-help" || w == "--help" || w == "-?";
 }
 
 int32_t get_dll_func(void **slot, const char *name)
@@ -452,9 +647,12 @@ int32_t dll_setup(const char *name, int32_t mode)
 {
     clear_binding();
     const std::string lower = lowered(name);
-    dllHandle = open_typed_then_lower(name, lower.c_str(), load_driver_library);
+    driver_search search;
+    dllHandle = open_typed_then_lower(name, lower.c_str(),
+                                      [&search](const char *n) { return load_driver_library(n, search); });
     if (dllHandle == nullptr) {
-        say("Can't open '%s.DLL'\n", lower.c_str());
+        say("Can't open '%s.DLL'\n", printable(lower.c_str()).c_str());
+        report_driver_search(search);
         return 0;
     }
 
@@ -489,6 +687,9 @@ int32_t dll_setup(const char *name, int32_t mode)
         ok &= bind(sh_end, "ss_end") != 0;
         if (ok)
             bind(jtag_version, "jtag_version");
+    } else {
+        warn("Mode %s is not supported by this program: use -mode bscan or -mode sserial\n",
+             mode >= 0 && mode <= MODE_SSERIAL ? md_str[mode] : "?");
     }
     if (!ok) {
         platform_library_close(dllHandle);
@@ -515,6 +716,10 @@ int vokusb_main(int argc, char **argv)
     if (argc < 2) {
         say("%s", usage_text);
         return platform_exit_status(1);
+    }
+    if (is_help_word(argv[1])) {
+        say("%s", usage_text);
+        return 0;
     }
     set_defaults();
     read_settings(argc, argv);
@@ -556,9 +761,17 @@ int vokusb_main(int argc, char **argv)
             if (continus_mode && !retry) {
                 bf = wait_for_update(remembered);
             } else {
-                bf = open_bitstream();
-                if (bf == nullptr) {
-                    say("Can't open bitstream file '%s'\n", filename);
+                bitfile_shortfall why;
+                bf = open_bitstream(why);
+                if (bf == nullptr && why.incomplete && continus_mode) {
+                    // Not written out yet: wait for it as for any new file.
+                    retry = false;
+                    bf = wait_for_update(remembered);
+                } else if (bf == nullptr) {
+                    if (why.incomplete)
+                        say_incomplete(why);
+                    else
+                        say("Can't open bitstream file '%s'\n", printable(filename).c_str());
                     err |= ERR_FILE;
                 }
             }
@@ -569,7 +782,7 @@ int vokusb_main(int argc, char **argv)
         if (bf != nullptr) {
             print_file_block(bf);
             if (bf->length == 0) {
-                say("Bitstream file '%s' holds no configuration data\n", filename);
+                say("Bitstream file '%s' holds no configuration data\n", printable(filename).c_str());
                 err |= ERR_FILE;
             }
         }
@@ -582,6 +795,8 @@ int vokusb_main(int argc, char **argv)
 
         if (!(err & (ERR_PROBE | ERR_TARGET | ERR_POWER | ERR_FILE)) && bf != nullptr) {
             tried.take(bf);
+            std::memcpy(bitstream_part, bf->part_name, sizeof bitstream_part);
+            bitstream_part[sizeof bitstream_part - 1] = '\0';
             err |= sh_start(bf->idcode);
             say("Start Configraion\n");
         }

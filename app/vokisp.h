@@ -5,7 +5,9 @@
 
 int get_str_cmd(const char *const *table, const char *word);
 int analyze_option(char *word, char *next);
-void file_option(const char *name);
+// Reads a response file, under its name as given, then in lower case. One that
+// cannot be opened is skipped, with a line on stderr when say_if_missing is set.
+void file_option(const char *name, bool say_if_missing = false);
 
 // Default settings, then the command line, the -f response file and
 // "vokisp.rsp", then the ".bit" completion of the file name.

@@ -4,6 +4,7 @@
 // inside that module.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 #include "vokcable.h"
@@ -15,7 +16,8 @@ constexpr uint32_t ERR_TARGET = 0x2000;
 constexpr uint32_t ERR_PROBE = 0x4000;
 constexpr uint32_t ERR_FILE = 0x8000;
 
-constexpr int NAME_SIZE = 128;   // driver, bitstream and response-file names
+constexpr int NAME_SIZE = 128;      // the driver name and the cable description
+constexpr int PATH_SIZE = PATH_MAX; // bitstream and response-file names
 constexpr int BLOCK_SIZE = 8192; // one block of configuration data
 
 // Configuration modes, the index into mode_select and md_str.
@@ -31,13 +33,18 @@ extern int32_t baudrate;
 extern int32_t continus_mode;
 extern int32_t bscan_tdo_chips; // target index from the TDO end, -1 = automatic
 extern char dll_name[NAME_SIZE];
-extern char filename[NAME_SIZE];
-extern char rsp_name[NAME_SIZE];
+extern char filename[PATH_SIZE];
+extern char rsp_name[PATH_SIZE];
 // The same names as the user typed them, before lower-casing: files and
 // libraries are opened under these first, then under the lower-case names.
 extern char dll_name_typed[NAME_SIZE];
-extern char filename_typed[NAME_SIZE];
-extern char rsp_name_typed[NAME_SIZE];
+extern char filename_typed[PATH_SIZE];
+extern char rsp_name_typed[PATH_SIZE];
+
+// Part name from the header of the bitstream being configured, for the
+// target check of the JTAG strategy; empty when the file names none.
+constexpr int PART_NAME_SIZE = 64;
+extern char bitstream_part[PART_NAME_SIZE];
 
 // Display names of the modes, indexed by mode number.
 extern const char *const md_str[];

@@ -1,23 +1,39 @@
 // Slave-serial strategy: pulse PROGRAM, clock the data out on DIN, check DONE.
 #include "xcclk.h"
 
+#include "console.h"
 #include "platform.h"
+#include "startup_clock.h"
 #include "vokusb.h"
 
 uint32_t xcclk_start(uint32_t)
 {
+    startup_clock_reset();
     xcclk_program(0);
     platform_sleep_ms(50);
     xcclk_program(1);
     platform_sleep_ms(50);
+    // A cleared FPGA holds DONE low. High here means that PROGRAM never reached
+    // it, and data sent now would not configure it.
+    if (xcclk_done() != 0) {
+        say("DONE is still high after the PROGRAM pulse: the FPGA was not cleared. Check that the cable "
+            "drives PROGRAM, or switch the target supply off and on to clear it\n");
+        return ERR_TARGET;
+    }
     return 0;
 }
 
 uint32_t xcclk_write(const uint8_t *data, uint32_t count, int32_t last)
 {
+    startup_clock_scan(data, count);
     xcclk_tx(data, static_cast<int32_t>(count));
     if (!last)
         return 0;
     // DONE is read once, straight after the last data.
-    return xcclk_done() != 0 ? 0 : 1;
+    if (xcclk_done() != 0)
+        return 0;
+    if (startup_clock_seen() == startup_clock::jtag)
+        say("The bitstream's start-up clock is the JTAG clock, which slave serial does not run: "
+            "generate it with CCLK as the start-up clock\n");
+    return 1;
 }

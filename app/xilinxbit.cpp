@@ -2,9 +2,13 @@
 // up to the data-length key 'e', then the raw configuration data.
 #include "xilinxbit.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "console.h"
 #include "devlist.h"
 
 namespace {
@@ -84,8 +88,7 @@ bool parse_header(bitfile *bf)
                 return false;
             break;
         default:
-            std::printf("Unknown header ID %02x found\n", static_cast<unsigned>(key));
-            std::fflush(stdout);
+            say("Unknown header ID %02x found\n", static_cast<unsigned>(key));
             if (!skip(f, len))
                 return false;
             break;
@@ -93,10 +96,54 @@ bool parse_header(bitfile *bf)
     }
 }
 
+// Reads the `length` data bytes that follow the header, in one pass. A regular
+// file is measured first, so that a length it cannot hold (a file cut short or
+// still being written, a length of 0xFFFFFFFF) allocates and reads nothing.
+bool read_data(bitfile *bf, bitfile_shortfall &why)
+{
+    std::FILE *f = bf->handle;
+    why.announced = bf->length;
+    struct stat st;
+    const long at = std::ftell(f);
+    if (at >= 0 && ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+        why.present = st.st_size > at ? static_cast<uint64_t>(st.st_size - at) : 0;
+        if (why.present < bf->length) {
+            why.incomplete = true;
+            return false;
+        }
+    }
+    try {
+        if (why.present >= bf->length)
+            bf->data.reserve(bf->length);
+        constexpr size_t CHUNK = 1 << 16;
+        size_t got = 0;
+        while (got < bf->length) {
+            const size_t want = std::min<size_t>(CHUNK, bf->length - got);
+            bf->data.resize(got + want);
+            const size_t n = std::fread(bf->data.data() + got, 1, want, f);
+            got += n;
+            if (n < want)
+                break;
+        }
+        bf->data.resize(got);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    if (bf->data.size() < bf->length) { // shrank since it was measured, or not a regular file
+        why.incomplete = true;
+        why.present = bf->data.size();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-bitfile *bitfile_open(const char *path)
+bitfile *bitfile_open_checked(const char *path, bitfile_shortfall *why)
 {
+    bitfile_shortfall local;
+    bitfile_shortfall &shortfall = why != nullptr ? *why : local;
+    shortfall = bitfile_shortfall{};
     std::FILE *f = std::fopen(path, "rb");
     if (f == nullptr)
         return nullptr;
@@ -106,7 +153,7 @@ bitfile *bitfile_open(const char *path)
         return nullptr;
     }
     bf->handle = f;
-    if (!parse_header(bf)) {
+    if (!parse_header(bf) || !read_data(bf, shortfall)) {
         bitfile_close(bf);
         return nullptr;
     }
@@ -114,10 +161,16 @@ bitfile *bitfile_open(const char *path)
     return bf;
 }
 
+bitfile *bitfile_open(const char *path) { return bitfile_open_checked(path, nullptr); }
+
 uint32_t bitfile_read(bitfile *bf, uint8_t *buffer, uint32_t count)
 {
-    const size_t got = std::fread(buffer, 1, count, bf->handle);
-    return static_cast<uint32_t>(got);
+    const size_t left = bf->data.size() - bf->data_pos;
+    const size_t n = count < left ? count : left;
+    if (n > 0)
+        std::memcpy(buffer, bf->data.data() + bf->data_pos, n);
+    bf->data_pos += n;
+    return static_cast<uint32_t>(n);
 }
 
 void bitfile_close(bitfile *bf)

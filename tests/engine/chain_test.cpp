@@ -15,6 +15,7 @@ namespace {
 using fake::Chain;
 
 constexpr uint32_t XC2S15 = 0x00608093;
+constexpr uint32_t XC2S30 = 0x0060C093;
 constexpr uint32_t XC2S50 = 0x00610093;
 constexpr uint32_t XC2S100 = 0x00614093;
 constexpr uint32_t XC2S200 = 0x0061C093;
@@ -93,9 +94,11 @@ TEST_P(ChainDiscovery, TwoIdenticalPartsAreAmbiguous)
     Chain chain({fake::spartan2(XC2S100), fake::prom(XC18V02), fake::spartan2(0x10614093)}, order());
     ASSERT_EQ(bscan_scan_chain(), 1);
     EXPECT_EQ(bscan_device_autoditect(XC2S100), -1);
+    std::strcpy(bitstream_part, "2s100tq144");
     testing::internal::CaptureStdout();
     EXPECT_EQ(jtag_start(XC2S100), ERR_TARGET);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << "no message of its own";
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Devices 0, 2 of the chain all are the bitstream's part '2s100tq144': choose one with -target\n");
 }
 
 TEST_P(ChainDiscovery, UnmatchedPartNameTakesTheDeviceNearestTdo)
@@ -177,14 +180,57 @@ TEST_P(ChainDiscovery, EightDevicesFitNineFail)
 TEST_P(ChainDiscovery, PromChosenAsTargetFailsTheStart)
 {
     Chain chain({fake::prom(XC18V02), fake::spartan2(XC2S100)}, order());
-    bscan_tdo_chips = 0;
+    bscan_tdo_chips = 0; // a bitstream without a part name may go anywhere -target says
     testing::internal::CaptureStdout();
-    EXPECT_EQ(jtag_start(XC2S100), ERR_TARGET);
+    EXPECT_EQ(jtag_start(0), ERR_TARGET);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.find("JTAG Chain : TDO -<-*18v02[05025093H]-<- v100[00614093H]-<-TDI\n"), 0u) << out;
     EXPECT_NE(out.find("18v02 has an IR of 8 bits"), std::string::npos) << out;
     EXPECT_EQ(out.find("Device ID code"), std::string::npos) << "nothing scanned with the wrong IR length";
     EXPECT_EQ(chain.devices[0].instructions_loaded, 1u) << "only the BYPASS load of the discovery";
+}
+
+// The target must be the bitstream's part; nothing is shut down otherwise.
+TEST_P(ChainDiscovery, TargetIsTheBitstreamsPartOrNothingIsTouched)
+{
+    struct Case {
+        std::vector<uint32_t> chain;
+        const char *part;
+        int32_t target; // -target, or -1
+        int32_t chosen; // target index after a good start, -1 when refused
+        const char *says;
+    };
+    const Case cases[] = {
+        {{XC2S200}, "2s15tq144", -1, -1,
+         "No device in the chain is the bitstream's part '2s15tq144' (chain from TDO: 0 XC2S200): nothing "
+         "configured\n"},
+        {{XC2S30}, "2s300epq208", -1, -1,
+         "The bitstream's part '2s300epq208' is not a device this program knows (chain from TDO: 0 XC2S30): "
+         "choose the device with -target\n"},
+        {{XC2S30}, "2s300epq208", 0, 0, ""},
+        {{XC2S15, XC2S200}, "2s15tq144", 1, -1,
+         "Device 1 of the chain is the XC2S200, not the bitstream's part '2s15tq144': nothing configured\n"},
+        {{XC2S15, XC2S200}, "", -1, 0, "The bitstream names no part: configuring device 0, the XC2S15 nearest TDO\n"},
+        {{XC18V02, 0x1061C093}, "XC2S200PQ208", -1, 1, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.part) + " to " + std::to_string(c.target));
+        fake::reset_engine_state();
+        std::vector<fake::Device> devices;
+        for (uint32_t id : c.chain)
+            devices.push_back(id == XC18V02 ? fake::prom(id) : fake::spartan2(id));
+        Chain chain(devices, order());
+        std::strcpy(bitstream_part, c.part);
+        bscan_tdo_chips = c.target;
+        testing::internal::CaptureStdout();
+        const uint32_t result = jtag_start(devlist_idcode_for_part(c.part));
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(result, c.chosen >= 0 ? 0u : ERR_TARGET) << out;
+        EXPECT_EQ(out.find(c.says), 0u) << out;
+        EXPECT_EQ(out.find("FPGA shutdown") != std::string::npos, c.chosen >= 0) << out;
+        if (c.chosen >= 0)
+            EXPECT_EQ(bscan_tdo_chips, c.chosen);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothEntryPoints, ChainDiscovery,

@@ -7,7 +7,8 @@
 //   name TEXT         description written into the name buffer
 //   version HEX       jtag_version / ss_version word (default 11300)
 //   power A B C ...   power answers by call number, the last one repeating (default 1)
-//   done A B C ...    DONE answers by call number, the last one repeating (default 1)
+//   done A B C ...    DONE answers by call number, the last one repeating (default:
+//                     low after a PROGRAM pulse until data are sent, as an FPGA)
 //   tdo HEX           TDO bits in stream order, repeated (default all zero)
 //
 // Variants, by compile definition: FAKE_NO_VERSION (no jtag_version),
@@ -36,11 +37,12 @@ struct settings {
     std::string name = "fake cable";
     uint32_t version = 0x11300;
     std::vector<int32_t> power{1};
-    std::vector<int32_t> done{1};
+    std::vector<int32_t> done; // empty: follow PROGRAM and the data
     std::vector<uint8_t> tdo;
 };
 
 int power_calls = 0;
+[[maybe_unused]] bool cleared = false; // PROGRAM pulsed and no data sent since
 [[maybe_unused]] int done_calls = 0;
 uint32_t tdo_pos = 0;
 
@@ -210,6 +212,7 @@ int32_t ss_power(void) { return power("ss_power"); }
 
 int32_t VOK_CALL ss_tx(const uint8_t *data, int32_t count)
 {
+    cleared = false;
     log_line("ss_tx count=%d sum=%08x", count, checksum(data, count));
     return 0;
 }
@@ -217,13 +220,14 @@ int32_t VOK_CALL ss_tx(const uint8_t *data, int32_t count)
 int32_t VOK_CALL ss_program(int32_t level)
 {
     log_line("ss_program %d", level);
+    cleared = true;
     return 0;
 }
 
 int32_t ss_done(void)
 {
     const settings s = load();
-    const int32_t d = answer(s.done, done_calls);
+    const int32_t d = s.done.empty() ? (cleared ? 0 : 1) : answer(s.done, done_calls);
     log_line("ss_done -> %d", d);
     return d;
 }

@@ -1,6 +1,7 @@
 // The .bit reader.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "devlist.h"
@@ -48,18 +49,18 @@ TEST_F(BitFile, FieldsInAnyOrderThenDataAsStored)
 TEST_F(BitFile, LengthFirstLeavesTextsEmptyAndAnyPreambleIsAccepted)
 {
     std::string pre(13, '\x5A');
-    bitfile *bf = open(pre + length_field(0x01020304) + "xyz");
+    bitfile *bf = open(pre + length_field(0x00000103) + vt::data_bytes(0x100) + "xyz");
     ASSERT_NE(bf, nullptr);
     EXPECT_STREQ(bf->net_name, "");
     EXPECT_STREQ(bf->part_name, "");
     EXPECT_STREQ(bf->date, "");
     EXPECT_STREQ(bf->time, "");
     EXPECT_EQ(bf->idcode, 0u);
-    EXPECT_EQ(bf->length, 0x01020304u); // big-endian
+    EXPECT_EQ(bf->length, 0x103u); // big-endian
     EXPECT_EQ(bf->header[0], 0x5A);
-    uint8_t buf[3];
-    EXPECT_EQ(bitfile_read(bf, buf, 3), 3u);
-    EXPECT_EQ(std::memcmp(buf, "xyz", 3), 0);
+    uint8_t buf[0x103];
+    EXPECT_EQ(bitfile_read(bf, buf, 0x103), 0x103u);
+    EXPECT_EQ(std::memcmp(buf + 0x100, "xyz", 3), 0);
     bitfile_close(bf);
 }
 
@@ -83,11 +84,11 @@ TEST_F(BitFile, RepeatedKeyOverwritesAndUnknownKeyIsReportedAndSkipped)
     bitfile_close(bf);
 }
 
-TEST_F(BitFile, FileCutShortAnywhereInTheHeaderIsRejected)
+TEST_F(BitFile, FileCutShortAnywhereInTheHeaderOrDataIsRejected)
 {
     const std::string full = preamble() + text_field('a', "n.ncd") + text_field('b', "2s50tq144") +
                              text_field('x', "unknown") + text_field('c', "2001/01/01") +
-                             text_field('d', "00:00:00") + length_field(2);
+                             text_field('d', "00:00:00") + length_field(2) + "ab";
     testing::internal::CaptureStdout();
     for (size_t cut = 0; cut < full.size(); ++cut) {
         bitfile *bf = open(full.substr(0, cut));
@@ -96,7 +97,7 @@ TEST_F(BitFile, FileCutShortAnywhereInTheHeaderIsRejected)
     }
     bitfile *bf = open(full);
     testing::internal::GetCapturedStdout();
-    ASSERT_NE(bf, nullptr); // the complete header opens, even with no data behind it
+    ASSERT_NE(bf, nullptr);
     EXPECT_EQ(bf->length, 2u);
     bitfile_close(bf);
     EXPECT_EQ(bitfile_open("missing.bit"), nullptr);
@@ -119,7 +120,7 @@ TEST_F(BitFile, LongTextsAreCutTo63CharactersAndAlwaysEndInNul)
     bitfile_close(bf);
 }
 
-TEST_F(BitFile, PartNameLookupByPrefixInTableOrder)
+TEST_F(BitFile, PartNameLookupIgnoresCaseAndXcAndWantsNoDigitAfterTheName)
 {
     const struct {
         const char *part;
@@ -127,7 +128,9 @@ TEST_F(BitFile, PartNameLookupByPrefixInTableOrder)
     } cases[] = {
         {"2s15tq144", 0x00608093},  {"2s150pq208", 0x00618093}, {"2s100fg456", 0x00614093},
         {"v1000bg560", 0x00A40093}, {"v100pq240", 0x00A14093},  {"2s", 0},
-        {"xc2s100", 0},             {"", 0},
+        {"xc2s100", 0x00614093},    {"", 0},                    {"XC2S30VQ100", 0x0060C093},
+        {"2S200pq208", 0x0061C093}, {"2s300epq208", 0},         {"3s100evq100", 0},
+        {"xcv300ebg432", 0x00A20093}, {"xc", 0},
     };
     for (const auto &c : cases) {
         bitfile *bf = open(preamble() + text_field('b', c.part) + length_field(0));
@@ -136,6 +139,62 @@ TEST_F(BitFile, PartNameLookupByPrefixInTableOrder)
         EXPECT_EQ(bf->idcode, devlist_idcode_for_part(c.part));
         bitfile_close(bf);
     }
+}
+
+// The length field must be backed by data: nothing else is read or sent.
+TEST_F(BitFile, DataShorterThanTheLengthFieldIsRefusedWithBothNumbers)
+{
+    const struct {
+        uint32_t length;
+        size_t present;
+        bool opens;
+    } cases[] = {{100, 50, false}, {0xFFFFFFFF, 10, false}, {100, 0, false}, {100, 100, true}, {100, 150, true}};
+    for (const auto &c : cases) {
+        vt::write_file("t.bit", preamble() + length_field(c.length) + vt::data_bytes(c.present));
+        bitfile_shortfall why;
+        bitfile *bf = bitfile_open_checked("t.bit", &why);
+        EXPECT_EQ(bf != nullptr, c.opens) << c.length << " " << c.present;
+        EXPECT_EQ(why.incomplete, !c.opens);
+        if (!c.opens) {
+            EXPECT_EQ(why.announced, c.length);
+            EXPECT_EQ(why.present, c.present);
+        }
+        bitfile_close(bf);
+    }
+}
+
+// The data are taken whole at open: a file rewritten in place while it is
+// being sent still delivers the bitstream that was opened.
+TEST_F(BitFile, DataRewrittenAfterOpenIsNotMixedIn)
+{
+    const std::string old_data = vt::data_bytes(20000, 1);
+    vt::write_file("t.bit", preamble() + length_field(20000) + old_data);
+    bitfile *bf = bitfile_open("t.bit");
+    ASSERT_NE(bf, nullptr);
+    std::FILE *f = std::fopen("t.bit", "r+b"); // in place, as a tool that rewrites it
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, 1000, SEEK_SET);
+    std::fwrite(vt::data_bytes(5000, 2).data(), 1, 5000, f);
+    std::fclose(f);
+    std::string got(20000, '\0');
+    EXPECT_EQ(bitfile_read(bf, reinterpret_cast<uint8_t *>(got.data()), 20000), 20000u);
+    EXPECT_EQ(got, old_data);
+    bitfile_close(bf);
+}
+
+TEST(DeviceTable, DevicesOfThePartCountWhateverTheirVersionOrFamilyRow)
+{
+    const struct {
+        const char *part;
+        uint32_t device;
+        bool same;
+    } cases[] = {
+        {"2s200pq208", 0x1061C093, true},  {"2s15tq144", 0x0061C093, false},
+        {"v200bg352", 0x00A1C093, true},   {"v200bg352", 0x0061C093, true}, // Virtex-E and Virtex rows
+        {"2s100tq144", 0x05025093, false}, {"", 0x00608093, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(devlist_same_part(devlist_idcode_for_part(c.part), c.device), c.same) << c.part;
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include <unistd.h>
+
+#include "console.h"
 #include "helpers.h"
 #include "vokisp.h"
 #include "vokusb.h"
@@ -49,32 +52,46 @@ TEST_F(Options, TypedNameSurvivesBeingTheFollowingWordOfAnOption)
     EXPECT_STREQ(filename_typed, "MyDesign.bit");
 }
 
-TEST_F(Options, HexPortWithOrWithoutPrefixAndBadNumbersKeepTheValue)
+// Numbers are read as "%X" and "%d" would, with range checks: a number that
+// does not fit keeps the setting and says so on stderr; trailing characters
+// keep the number read so far and are warned of.
+TEST_F(Options, NumbersAreRangeChecked)
 {
-    settings({"-port", "0x3bc"});
-    EXPECT_EQ(port_addr, 0x3BCu);
-    set_defaults();
-    settings({"-port", "xyz"});
-    EXPECT_EQ(port_addr, 0u);
-    set_defaults();
-    settings({"-port", "278", "-port", "zz", "-baud", "9600", "-baud", "fast", "-target", "2",
-              "-target", "x"});
-    EXPECT_EQ(port_addr, 0x278u);
-    EXPECT_EQ(baudrate, 9600);
-    EXPECT_EQ(bscan_tdo_chips, 2);
-}
-
-TEST_F(Options, ModeKeywords)
-{
-    settings({"-mode", "sserlal", "a"});
-    EXPECT_EQ(config_mode, MODE_BSCAN);
-    EXPECT_STREQ(filename, "a.bit"); // the unknown keyword was still consumed
-    settings({"-mode", "MSERIAL"});
-    EXPECT_EQ(config_mode, MODE_MSERIAL);
-    settings({"-mode", "sparalell"});
-    EXPECT_EQ(config_mode, MODE_SPARALLEL);
-    settings({"-mode", "bscan"});
-    EXPECT_EQ(config_mode, MODE_BSCAN);
+    const struct {
+        const char *option;
+        const char *word;
+        int64_t value; // of the setting afterwards; the defaults are 0, 0, -1
+        const char *warning;
+    } cases[] = {
+        {"-port", "3BC", 0x3BC, ""},
+        {"-port", "0x3bc", 0x3BC, ""},
+        {"-port", "ffffffff", 0xFFFFFFFF, ""},
+        {"-port", "100000000", 0, "-port: '100000000' is a number that does not fit"},
+        {"-port", "-1", 0, "-port: '-1' is a number that does not fit"},
+        {"-port", "3bcq", 0x3BC, "-port: '3bcq' has characters after its number; '3bc' is used"},
+        {"-port", "xyz", 0, ""},
+        {"-baud", "9600baud", 9600, "-baud: '9600baud' has characters after its number; '9600' is used"},
+        {"-baud", "99999999999999999999999", 0, "-baud: '99999999999999999999999' is a number that does not fit"},
+        {"-baud", "fast", 0, ""},
+        {"-target", "2147483647", 2147483647, ""},
+        {"-target", "2147483648", -1, "-target: '2147483648' is a number that does not fit"},
+        {"-target", "2", 2, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.option) + " " + c.word);
+        set_defaults();
+        testing::internal::CaptureStderr();
+        settings({c.option, c.word});
+        const std::string err = testing::internal::GetCapturedStderr();
+        const int64_t value = std::string(c.option) == "-port" ? int64_t{port_addr}
+                              : std::string(c.option) == "-baud" ? int64_t{baudrate}
+                                                                 : int64_t{bscan_tdo_chips};
+        EXPECT_EQ(value, c.value);
+        if (*c.warning == '\0')
+            EXPECT_EQ(err, "");
+        else
+            EXPECT_EQ(err.find(c.warning), 0u) << err;
+    }
 }
 
 TEST_F(Options, WordCountsOfAnalyzeOption)
@@ -148,8 +165,16 @@ TEST_F(Options, LongLinesAreReadIn254CharacterPieces)
     std::string first = "-port 3bc";
     first.append(254 - first.size(), ' ');
     vt::write_file("long.rsp", first + "-baud 9600\n");
+    vt::write_file("exact.rsp", "-baud 1\n" + std::string(254, ' ') + "\n");
+    testing::internal::CaptureStderr();
     file_option("long.rsp");
+    file_option("exact.rsp"); // 254 characters and its line end: not a long line
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Response file 'long.rsp', line 1: longer than 254 characters; each piece of it is read as a line "
+              "of its own\n");
     EXPECT_EQ(port_addr, 0x3BCu);
+    EXPECT_EQ(baudrate, 1);
+    file_option("long.rsp");
     EXPECT_EQ(baudrate, 9600); // third token of the physical line, but first of its piece
 
     set_defaults();
@@ -229,27 +254,76 @@ TEST_F(Options, NamesThatDoNotFitAreRefusedWithAMessage)
     EXPECT_EQ(out, "Name too long for -driver: at most 127 characters\n");
     EXPECT_STREQ(dll_name, "vok_isp");
 
+    // File names take the platform's path length, never cut.
+    const size_t longest = PATH_SIZE - 1;
     set_defaults();
-    settings({"-driver", std::string(127, 'd'), "-f", std::string(127, 'f'), std::string(123, 'n')});
+    settings({"-driver", std::string(127, 'd'), "-f", std::string(longest, 'f'), std::string(longest - 4, 'n')});
     EXPECT_EQ(option_name_error, 0);
     EXPECT_EQ(std::strlen(dll_name), 127u);
-    EXPECT_EQ(std::strlen(filename), 127u); // 123 characters and ".bit"
+    EXPECT_EQ(std::strlen(rsp_name), longest);
+    EXPECT_EQ(std::strlen(filename), longest); // and ".bit"
 
     set_defaults();
     testing::internal::CaptureStdout();
-    settings({std::string(124, 'n')});
+    settings({std::string(longest - 3, 'n')});
     out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(option_name_error, 1);
-    EXPECT_EQ(out, "Name too long for the bitstream file name: at most 123 characters before \".bit\"\n");
+    EXPECT_EQ(out, "Name too long for the bitstream file name: at most " + std::to_string(longest - 4) +
+                       " characters before \".bit\"\n");
 
     set_defaults();
     testing::internal::CaptureStdout();
-    std::string piece = "-f " + std::string(200, 'r') + ".rsp\n";
-    vt::write_file("vokisp.rsp", piece);
-    settings({"x.bit"});
+    settings({"-f", std::string(PATH_SIZE, 'r'), "x.bit"});
     out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(option_name_error, 1);
-    EXPECT_EQ(out, "Name too long for -f: at most 127 characters\n");
+    EXPECT_EQ(out, "Name too long for -f: at most " + std::to_string(longest) + " characters\n");
+}
+
+// A response file is read up to 64 KiB: one that never ends cannot hold the run.
+TEST_F(Options, ResponseFilesAreReadUpTo64KiB)
+{
+    std::string text = "ab\n";
+    for (int i = 0; i < 8191; ++i)
+        text += "-baud 1\n";
+    vt::write_file("big.rsp", text + "-baud 2\n-baud 3\n"); // the limit cuts "-baud 2"
+    ASSERT_EQ(::symlink("/dev/zero", "zero.rsp"), 0);
+    testing::internal::CaptureStderr();
+    file_option("big.rsp");
+    file_option("zero.rsp");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(baudrate, 1);
+    EXPECT_NE(err.find("Response file 'big.rsp' is longer than 65536 bytes: the rest is ignored\n"), std::string::npos);
+    EXPECT_NE(err.find("Response file 'zero.rsp' is longer than 65536 bytes"), std::string::npos) << err;
+}
+
+// Only a response file named with -f is missed aloud; the default one is optional.
+TEST_F(Options, ResponseFileNamedWithFThatCannotBeOpenedIsNamed)
+{
+    testing::internal::CaptureStderr();
+    settings({"-f", "Nope.rsp", "x"});
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Can't read response file 'Nope.rsp': No such file or directory\n");
+}
+
+TEST(Printable, ControlCharactersAndBrokenUtf8AreShownAsHex)
+{
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"top.ncd", "top.ncd"},
+        {"a\x1b[2Jb\x7f", "a\\x1B[2Jb\\x7F"},
+        {"tab\there\r\n", "tab\\x09here\\x0D\\x0A"},
+        {"caf\xc3\xa9 \xf0\x9f\x98\x80", "caf\xc3\xa9 \xf0\x9f\x98\x80"}, // two- and four-byte forms
+        {"\xc3", "\\xC3"},                                              // cut short
+        {"\xc0\x80", "\\xC0\\x80"},                                      // overlong
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80"},                              // surrogate
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},                      // above U+10FFFF
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(printable(c.in.c_str()), c.out) << c.out;
+    const char field[4] = {'a', 'b', 'c', 'd'}; // no NUL: the limit stops the read
+    EXPECT_EQ(printable(field, sizeof field), "abcd");
 }
 
 } // namespace

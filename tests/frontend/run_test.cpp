@@ -1,6 +1,7 @@
 // End to end: the built vokusb against the test driver, in temporary folders.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 
 #include "helpers.h"
@@ -69,34 +70,72 @@ protected:
     int status = -1;
 };
 
+const std::string kUsage = "\n"
+                           "useage: vokusb [Xilinx_bit_file] [options]\n"
+                           "  options :\n"
+                           "       -port [address]  : port address\n"
+                           "       -baud [bps]      : baud rate\n"
+                           "       -mode bscan      : BoundaryScan  (JTAG) mode\n"
+                           "       -mode sserlal    : SlaveSerial   (CCLK) mode\n"
+                           "       -mode sparalell  : SlaveParalell (CCLK) mode\n"
+                           "       -bitstream       : [future]\n"
+                           "       -jedec           : [future]\n"
+                           "       -driver [dllname]: DLL driver slelect\n"
+                           "       -continue        : continus mode\n"
+                           "       -target [nums]   : number of chained device in TDO side\n"
+                           "       -f [rspname]     : use option in file\n";
+
 TEST_F(Run, NoWordsPrintsBannerAndUsage)
 {
     run({});
-    EXPECT_EQ(out, kBanner + "\n"
-                             "useage: vokusb [Xilinx_bit_file] [options]\n"
-                             "  options :\n"
-                             "       -port [address]  : port address\n"
-                             "       -baud [bps]      : baud rate\n"
-                             "       -mode bscan      : BoundaryScan  (JTAG) mode\n"
-                             "       -mode sserlal    : SlaveSerial   (CCLK) mode\n"
-                             "       -mode sparalell  : SlaveParalell (CCLK) mode\n"
-                             "       -bitstream       : [future]\n"
-                             "       -jedec           : [future]\n"
-                             "       -driver [dllname]: DLL driver slelect\n"
-                             "       -continue        : continus mode\n"
-                             "       -target [nums]   : number of chained device in TDO side\n"
-                             "       -f [rspname]     : use option in file\n");
+    EXPECT_EQ(out, kBanner + kUsage);
     EXPECT_EQ(status, 1);
 }
 
-TEST_F(Run, DriverThatDoesNotLoad)
+TEST_F(Run, HelpWordsPrintTheUsageAndRunNothingElse)
+{
+    for (const char *word : {"-h", "-help", "--help", "-?", "-HELP"}) {
+        run({word, "-driver", "vok_fake"});
+        EXPECT_EQ(out, kBanner + kUsage) << word;
+        EXPECT_EQ(status, 0) << word;
+    }
+    EXPECT_FALSE(fs::exists(dir / "fake.log"));
+}
+
+TEST_F(Run, DriverThatDoesNotLoadSaysWhereItWasLookedFor)
 {
     run({"x.bit", "-driver", "NoSuch"});
-    EXPECT_EQ(out, kBanner + "Can't open 'nosuch.DLL'\n" + kFileMode + "Error ! ,probe,driver\n");
     EXPECT_EQ(status, 72);
+    const std::string head = kBanner + "Can't open 'nosuch.DLL'\n";
+    EXPECT_EQ(out.substr(0, head.size()), head);
+    EXPECT_NE(out.find("Looked for 'nosuch.so' in " + kBin + ", " +
+                       fs::path(kBin + "/../lib/vokusb").lexically_normal().string() +
+                       ", then in the system's library search path\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("Drivers found there: vok_fake, "), std::string::npos) << out;
+    EXPECT_NE(out.find("The loader said: nosuch.so: cannot open shared object file"), std::string::npos) << out;
+    EXPECT_EQ(out.substr(out.size() - (kFileMode.size() + 22)), kFileMode + "Error ! ,probe,driver\n");
+
     // The default driver name is used without -driver.
     run({"x.bit"});
-    EXPECT_EQ(out, kBanner + "Can't open 'vok_isp.DLL'\n" + kFileMode + "Error ! ,probe,driver\n");
+    EXPECT_NE(out.find("Can't open 'vok_isp.DLL'\n"), std::string::npos);
+
+    // A file that is there but is no library: the loader's reason for it.
+    vt::write_file(dir / "vok_junk.so", "not a library");
+    run({"x.bit", "-driver", "./vok_junk.so"});
+    EXPECT_NE(out.find("Driver file './vok_junk.so' was not loaded: ./vok_junk.so: "), std::string::npos) << out;
+}
+
+TEST_F(Run, DriverNameEndingInSoIsUsedAsItStands)
+{
+    vt::BitSpec s;
+    s.length = 10;
+    bit(s);
+    for (const std::string &name : {std::string("vok_fake.so"), kBin + "/vok_fake.so"}) {
+        run({"design.bit", "-driver", name, "-mode", "sserial"});
+        EXPECT_EQ(status, 0) << out;
+    }
 }
 
 TEST_F(Run, SlaveSerialSendsThreeBlocksAndCompletes)
@@ -118,7 +157,8 @@ TEST_F(Run, SlaveSerialSendsThreeBlocksAndCompletes)
                      "jtag_version\n"
                      "ss_power -> 1\n"
                      "ss_program 0\n"
-                     "ss_program 1\n" +
+                     "ss_program 1\n"
+                     "ss_done -> 0\n" +
                          tx_line(data, 0, 8192) + tx_line(data, 8192, 8192) + tx_line(data, 16384, 3616) +
                          "ss_done -> 1\n"
                          "ss_end\n");
@@ -136,8 +176,8 @@ TEST_F(Run, ExactMultipleOfTheBlockSizeFlagsTheSecondBlockLast)
     const std::string l = log();
     EXPECT_EQ(vt::count_of(l, "ss_tx count=8192"), 2u);
     EXPECT_NE(l.find(tx_line(vt::data_bytes(16384), 8192, 8192)), std::string::npos);
-    EXPECT_EQ(vt::count_of(l, "ss_done"), 1u);
-    EXPECT_LT(l.rfind("ss_tx"), l.find("ss_done"));
+    EXPECT_EQ(vt::count_of(l, "ss_done"), 2u); // cleared, then done
+    EXPECT_LT(l.rfind("ss_tx"), l.rfind("ss_done"));
     EXPECT_EQ(status, 0);
 }
 
@@ -194,21 +234,89 @@ TEST_F(Run, TargetWithoutPower)
     EXPECT_EQ(log().find("ss_program"), std::string::npos);
 }
 
-TEST_F(Run, DataShorterThanItsLengthIsAReadError)
+// A file that holds less data than its header announces is refused before
+// anything reaches the FPGA.
+TEST_F(Run, DataShorterThanItsLengthIsRefusedBeforeTheStart)
+{
+    const struct {
+        uint32_t length;
+        size_t present;
+        const char *says;
+    } cases[] = {
+        {20000, 10000, "announces 20000 bytes of configuration data, 10000 are there\n"},
+        {0xFFFFFFFF, 100, "announces 4294967295 bytes of configuration data, 100 are there\n"},
+    };
+    for (const auto &c : cases) {
+        vt::write_file(dir / "design.bit", vt::preamble() + vt::length_field(c.length) + vt::data_bytes(c.present));
+        run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+        EXPECT_EQ(out, kBanner + probe_block() + kFileMode + "Bitstream file 'design.bit' is not complete: its header " +
+                           c.says + "Error ! ,file\n");
+        EXPECT_EQ(status, 128);
+        EXPECT_EQ(log().find("ss_program"), std::string::npos);
+    }
+}
+
+TEST_F(Run, SlaveSerialStopsWhenProgramDidNotClearTheFpga)
 {
     vt::BitSpec s;
-    s.length = 20000;
-    s.data = vt::data_bytes(10000);
-    s.data_set = true;
+    s.length = 100;
+    bit(s);
+    cfg("done 1\n");
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+    EXPECT_NE(out.find("DONE is still high after the PROGRAM pulse: the FPGA was not cleared. Check that the cable "
+                       "drives PROGRAM, or switch the target supply off and on to clear it\nStart Configraion\n"
+                       "Error ! ,target\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(status, 32);
+    EXPECT_EQ(log().find("ss_tx"), std::string::npos);
+}
+
+// DONE low after the data, and the bitstream starts up on the JTAG clock: said
+// before the report. The data carry a COR write (0x30012001) with its start-up
+// clock field (bits 21..20) as given.
+TEST_F(Run, DoneLowWithAJtagStartUpClockSaysSo)
+{
+    const struct {
+        uint8_t cor_byte1; // bits 23..16 of COR
+        bool says;
+    } cases[] = {{0xA0, true}, {0x80, false}, {0x90, false}};
+    for (const auto &c : cases) {
+        const unsigned char packets[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0x99, 0x55, 0x66, 0x30, 0x01,
+                                         0x20, 0x01, 0x00, c.cor_byte1, 0x3F, 0x2D, 0x00, 0x00, 0x00, 0x00};
+        vt::BitSpec s;
+        s.data = std::string(reinterpret_cast<const char *>(packets), sizeof packets);
+        s.length = sizeof packets;
+        s.data_set = true;
+        bit(s);
+        cfg("done 0\n");
+        run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
+        const std::string line = "The bitstream's start-up clock is the JTAG clock, which slave serial does not run: "
+                                 "generate it with CCLK as the start-up clock\nError ! \n";
+        EXPECT_EQ(out.find(line) != std::string::npos, c.says) << out;
+        EXPECT_EQ(status, 1);
+    }
+}
+
+TEST_F(Run, HeaderTextIsPrintedSafely)
+{
+    vt::BitSpec s;
+    s.net = "top\x1b[2J\xff.ncd";
+    s.length = 10;
     bit(s);
     run({"design.bit", "-driver", "vok_fake", "-mode", "sserial"});
-    EXPECT_EQ(out, kBanner + probe_block() + kFileMode + file_block("SlaveSerial", s) +
-                       "Start Configraion\n"
-                       "Configration bit       0 to -  65535\r"
-                       "Configration bit   65536 to - 131071\r"
-                       "File Read ErrorError ! ,file\n");
-    EXPECT_EQ(status, 128);
-    EXPECT_EQ(vt::count_of(log(), "ss_tx"), 1u);
+    EXPECT_NE(out.find(" -Netname     'top\\x1B[2J\\xFF.ncd'\n"), std::string::npos) << out;
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(Run, ResponseFileNamedWithFThatCannotBeOpenedIsNamedAndTheRunGoesOn)
+{
+    vt::BitSpec s;
+    s.length = 10;
+    bit(s);
+    run({"design.bit", "-driver", "vok_fake", "-mode", "sserial", "-f", "missing.rsp"});
+    EXPECT_NE(out.find("Can't read response file 'missing.rsp': No such file or directory\n"), std::string::npos);
+    EXPECT_EQ(status, 0) << out;
 }
 
 TEST_F(Run, DoneLowAfterTheLastBlock)
@@ -260,9 +368,11 @@ TEST_F(Run, LoaderFailuresEndWithProbeAndDriver)
     EXPECT_EQ(vt::count_of(out, "is not found\n"), 6u);
     EXPECT_EQ(status, 72);
 
-    for (const char *mode : {"mserial", "sparalell"}) {
-        run({"design.bit", "-driver", "vok_fake", "-mode", mode});
-        EXPECT_EQ(out, kBanner + kFileMode + "Error ! ,probe,driver\n") << mode;
+    for (const std::string mode : {"MasterSerial", "SlaveParallel"}) {
+        run({"design.bit", "-driver", "vok_fake", "-mode", mode == "MasterSerial" ? "mserial" : "sparalell"});
+        EXPECT_EQ(out, kBanner + "Mode " + mode +
+                           " is not supported by this program: use -mode bscan or -mode sserial\n" + kFileMode +
+                           "Error ! ,probe,driver\n");
         EXPECT_EQ(status, 72);
     }
     EXPECT_FALSE(fs::exists(dir / "fake.log")); // no entry point was ever called
@@ -295,8 +405,9 @@ TEST_F(Run, DriverFoundBesideTheProgramThenInLibVokusb)
 
 TEST_F(Run, NameTooLongEndsBeforeAnyDriverIsLoaded)
 {
-    run({std::string(130, 'n') + ".bit", "-driver", "vok_fake"});
-    EXPECT_EQ(out, kBanner + "Name too long for the bitstream file name: at most 127 characters\n");
+    run({std::string(PATH_MAX, 'n') + ".bit", "-driver", "vok_fake"});
+    EXPECT_EQ(out, kBanner + "Name too long for the bitstream file name: at most " + std::to_string(PATH_MAX - 1) +
+                       " characters\n");
     EXPECT_EQ(status, 1);
     EXPECT_FALSE(fs::exists(dir / "fake.log"));
 }
@@ -411,7 +522,7 @@ TEST_F(Continuous, FailedConfigurationWaitsForANewFileAndRecovers)
     EXPECT_EQ(vt::count_of(text(), "Error ! \n"), 1u);
     EXPECT_EQ(vt::count_of(log(), "ss_program"), 2u);
 
-    cfg("done 1\n");
+    cfg(""); // DONE low after PROGRAM, high after the data
     s.date = "2026/12/09";
     bit(s);
     ASSERT_TRUE(seen("Complete!\n")) << text();
@@ -473,6 +584,24 @@ TEST_F(Continuous, FileWithoutTimeStampIsConfiguredOnceAndAgainAfterPowerLoss)
     ASSERT_TRUE(seen("Complete!\n", 2)) << text();
     EXPECT_NE(text().find("Target Power Down\n"), std::string::npos);
     EXPECT_EQ(vt::count_of(log(), "ss_tx"), 2u);
+}
+
+// A file still being written is not ready: the FPGA keeps its design, the wait
+// says so once, and the file is configured once it is whole.
+TEST_F(Continuous, IncompleteFileIsWaitedForThenConfigured)
+{
+    vt::BitSpec s;
+    s.length = 1000;
+    const std::string whole = vt::bit_file(s);
+    vt::write_file(dir / "design.bit", whole.substr(0, whole.size() - 500));
+    start();
+    ASSERT_TRUE(seen("is not complete"));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(vt::count_of(text(), "is not complete"), 1u) << text();
+    EXPECT_EQ(log().find("ss_program"), std::string::npos);
+    vt::write_file(dir / "design.bit", whole);
+    ASSERT_TRUE(seen("Complete!\n")) << text();
+    EXPECT_EQ(vt::count_of(log(), "ss_tx"), 1u);
 }
 
 TEST_F(Continuous, FileErrorEndsContinuousMode)

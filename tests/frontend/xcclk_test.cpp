@@ -54,16 +54,22 @@ protected:
     }
 };
 
-TEST_F(SlaveSerial, StartPulsesProgramLowThenReleasesIt50msApart)
+TEST_F(SlaveSerial, StartPulsesProgramLowThenReleasesIt50msApartAndChecksTheClear)
 {
+    done_level = 0; // a cleared FPGA
     const auto begin = clock_type::now();
     EXPECT_EQ(xcclk_start(0x00614093), 0u);
     const auto end = clock_type::now();
-    EXPECT_EQ(calls, (std::vector<std::string>{"program 0", "program 1"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"program 0", "program 1", "done"}));
     ASSERT_EQ(program_times.size(), 2u);
     EXPECT_GE(program_times[1] - program_times[0], std::chrono::milliseconds(50));
     EXPECT_GE(end - program_times[1], std::chrono::milliseconds(50));
     EXPECT_LT(end - begin, std::chrono::milliseconds(1000));
+
+    done_level = 1; // PROGRAM did not reach the FPGA
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(xcclk_start(0x00614093), ERR_TARGET);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("the FPGA was not cleared"), std::string::npos);
 }
 
 TEST_F(SlaveSerial, DoneIsReadOnceAfterTheLastBlockOnly)
