@@ -50,54 +50,64 @@ pins:	.ds PACKET		; port C after each strobe of an EP4 packet
 
 ; Throws away a packet of an endpoint that we do not use (its CS low byte).
 	.macro	DISCARD cs_l, ?skip
-	mov	r0,#cs_l
-	movx	a,@r0
+	mov	r1,#cs_l
+	movx	a,@r1
 	jb	ACC_BUSY,skip
-	inc	r0
-	movx	@r0,a		; re-arm: the packet is dropped
+	inc	r1
+	movx	@r1,a		; re-arm: the packet is dropped
 skip:
+	.endm
+
+; Checks EP2 OUT (R0 holds the low byte of OUT2CS while polling). Every other
+; check is followed by this one, so that a packet on EP2 waits at most a few
+; cycles: the clock bytes there are the bulk of the traffic.
+	.macro	CHECK_EP2
+	movx	a,@r0
+	jnb	ACC_BUSY,ep2
 	.endm
 
 _fw_poll_loop:
 	mov	MPAGE,#REG_PAGE
+restart:
 	mov	dptr,#AUTODATA
 	AUTOPTR_TO OUT2BUF
+	mov	r0,#OUT2CS_L
 poll:
-	mov	r0,#OUT2CS_L
-	movx	a,@r0
-	jnb	ACC_BUSY,ep2
-	mov	r0,#OUT1CS_L
-	movx	a,@r0
+	CHECK_EP2
+	mov	r1,#OUT1CS_L
+	movx	a,@r1
 	jnb	ACC_BUSY,ep1
-	mov	r0,#OUT2CS_L
-	movx	a,@r0
-	jnb	ACC_BUSY,ep2
-	mov	r0,#OUT4CS_L
-	movx	a,@r0
-	jb	ACC_BUSY,others
-	; EP4 waits until the host has taken the previous answer from EP2 IN.
-	mov	r0,#IN2CS_L
-	movx	a,@r0
-	jb	ACC_BUSY,others
-	ljmp	ep4
-others:
+	CHECK_EP2
+	mov	r1,#OUT4CS_L
+	movx	a,@r1
+	jnb	ACC_BUSY,ep4_pending
+ep4_not_yet:
+	CHECK_EP2
 	DISCARD	OUT3CS_L
+	CHECK_EP2
 	DISCARD	OUT5CS_L
+	CHECK_EP2
 	DISCARD	OUT6CS_L
+	CHECK_EP2
 	DISCARD	OUT7CS_L
-	ljmp	poll
+	sjmp	poll
 
 ep1:
 	lcall	_fw_run_commands
 	mov	MPAGE,#REG_PAGE
-	mov	dptr,#AUTODATA
-	AUTOPTR_TO OUT2BUF
-	ljmp	poll
+	ljmp	restart
+
+; EP4 waits until the host has taken the previous answer from EP2 IN.
+ep4_pending:
+	mov	r1,#IN2CS_L
+	movx	a,@r1
+	jnb	ACC_BUSY,ep4
+	ljmp	ep4_not_yet
 
 ; EP2 OUT: every byte one strobe, nothing answered. A full packet runs
 ; straight through 64 strobes.
 ep2:
-	mov	r0,#OUT2BC_L
+	inc	r0		; OUT2BC
 	movx	a,@r0
 	cjne	a,#PACKET,ep2_short
 	.rept	PACKET
@@ -105,6 +115,7 @@ ep2:
 	.endm
 ep2_done:
 	movx	@r0,a		; re-arm EP2 OUT
+	dec	r0
 	AUTOPTR_TO OUT2BUF
 	ljmp	poll
 ep2_short:
@@ -114,6 +125,7 @@ ep2_loop:
 	movx	a,@dptr
 	djnz	r7,ep2_loop
 	sjmp	ep2_done
+
 
 ; EP4 OUT: every byte one strobe, then the port C pins; the pin bytes go back
 ; as one EP2 IN packet of the same length.
@@ -173,5 +185,4 @@ ep4_answer:
 ep4_done:
 	mov	r0,#OUT4BC_L
 	movx	@r0,a		; re-arm EP4 OUT
-	AUTOPTR_TO OUT2BUF
-	ljmp	poll
+	ljmp	restart
