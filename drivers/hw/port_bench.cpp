@@ -93,9 +93,10 @@ bool BenchPort::flush() {
         return false;
     }
     bool ok = send_all(fd_, batch_.data(), used_);
+    const int error = errno;
     used_ = 0;
     if (!ok)
-        lost();
+        lost(std::strerror(error));
     return ok;
 }
 
@@ -108,17 +109,19 @@ bool BenchPort::answer(uint8_t *byte) {
             return true;
         if (n < 0 && errno == EINTR)
             continue;
-        lost();
+        lost(n == 0 ? "the bench closed it" : std::strerror(errno));
         return false;
     }
 }
 
-void BenchPort::lost() {
+void BenchPort::lost(const char *why) {
     if (fd_ < 0)
         return;
     ::close(fd_);
     fd_ = -1;
-    std::fprintf(stderr, "Bench connection lost\n");
+    // From here on the port reads as 0 and writes go nowhere: the driver sees a
+    // cable without a target, and the run fails instead of waiting.
+    std::fprintf(stderr, "Lost the connection to the bench (VOKBENCH): %s; the simulated port is gone\n", why);
     std::fflush(stderr);
 }
 

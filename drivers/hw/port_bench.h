@@ -38,7 +38,7 @@ private:
     void put(uint8_t op, uint16_t addr, uint8_t value);
     bool flush();
     bool answer(uint8_t *byte);
-    void lost();
+    void lost(const char *why);
 
     int fd_;
     uint16_t base_ = 0;

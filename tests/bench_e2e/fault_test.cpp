@@ -1,0 +1,191 @@
+// Faults injected while vokusb configures an XC2S200 through vok_xpar on a
+// served bench, and files that must never reach an FPGA. The run under test is
+// frozen (SIGSTOP) once its progress line passes half of the data, the fault is
+// injected, and the run goes on (SIGCONT): so "half way" holds on any machine.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "bench_util.h"
+
+namespace {
+
+using namespace e2e;
+using namespace testsupport;
+using namespace std::chrono_literals;
+
+// An XC2S200 bitstream is 1,335,840 bits in blocks of 65,536: the block that
+// begins here is the eleventh of 21.
+const std::string kHalfWay = "Configration bit  655360 to -";
+const std::string kLastBlock = "Configration bit 1310720 to -";
+
+class Fault : public BenchServedInBackground {
+protected:
+    void SetUp() override
+    {
+        serve({"--chain", "2s200", "--port", "0x378:xilinx"});
+        first = mkbit(dir, "2s200", "design.bit", {"--startup", "jtag", "--time", "10:00:00"});
+    }
+
+    std::unique_ptr<Background> start(const std::vector<std::string> &extra = {})
+    {
+        std::vector<std::string> argv = {bin("vokusb"), "design.bit", "-driver", "vok_xpar"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return std::make_unique<Background>(argv, dir.path(), dir / "vokusb.log", Env{{"VOKBENCH", socket}});
+    }
+
+    // Freezes the run once it has passed half of the data, before its last block.
+    void freeze_half_way(Background &run, size_t pass = 1)
+    {
+        ASSERT_TRUE(wait_until([&] { return count(run.output(), kHalfWay) >= pass; }, 60, 1)) << run.output();
+        ASSERT_EQ(::kill(run.pid(), SIGSTOP), 0);
+        ASSERT_LT(count(run.output(), kLastBlock), pass) << "the run passed its last block before it froze";
+    }
+    static void thaw(Background &run) { ::kill(run.pid(), SIGCONT); }
+
+    static size_t count(const std::string &text, const std::string &what)
+    {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    }
+
+    DeviceState device() { return parse_state(ctl(socket, "status").out).devices[0]; }
+    bool device_becomes(const Bitstream &bit, int configurations)
+    {
+        return wait_until(
+            [&] {
+                const DeviceState d = device();
+                return d.configured && d.digest == bit.digest && d.configurations == configurations;
+            },
+            30, 50);
+    }
+
+    Bitstream first;
+};
+
+TEST_F(Fault, SupplyOffHalfWayFailsTheRun)
+{
+    auto run = start();
+    freeze_half_way(*run);
+    ASSERT_EQ(ctl(socket, "power off").status, 0);
+    ASSERT_EQ(ctl(socket, "power on").status, 0); // the data sent before the loss are gone
+    thaw(*run);
+    ASSERT_TRUE(run->wait(30)) << run->output();
+    EXPECT_NE(run->status(), 0) << run->output();
+    EXPECT_EQ(run->output().find("Complete!"), std::string::npos) << run->output();
+    EXPECT_FALSE(device().configured);
+}
+
+TEST_F(Fault, BenchKilledHalfWayEndsTheRunWithinFiveSeconds)
+{
+    auto run = start();
+    freeze_half_way(*run);
+    bench->stop(SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    thaw(*run);
+    ASSERT_TRUE(run->wait(5)) << run->output();
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, 5s);
+    EXPECT_NE(run->status(), 0) << run->output();
+    EXPECT_LT(run->status(), 128) << "ended by a signal: " << run->output();
+    EXPECT_NE(run->output().find("Lost the connection to the bench"), std::string::npos) << run->output();
+    EXPECT_EQ(run->output().find("Complete!"), std::string::npos) << run->output();
+}
+
+TEST_F(Fault, ContinuousRunConfiguresTheWholeFileAfterTheSupplyReturns)
+{
+    auto run = start({"-continue"});
+    freeze_half_way(*run);
+    ASSERT_EQ(ctl(socket, "power off").status, 0);
+    thaw(*run);
+    ASSERT_TRUE(wait_until([&] { return run->output().find("Target Power Down\n") != std::string::npos; }, 30))
+        << run->output();
+    EXPECT_FALSE(device().configured);
+    ASSERT_EQ(ctl(socket, "power on").status, 0);
+    EXPECT_TRUE(device_becomes(first, 1)) << run->output();
+    EXPECT_TRUE(run->running()) << run->output();
+}
+
+// The pass under way keeps the data it opened; the next pass loads the new file.
+TEST_F(Fault, FileRewrittenHalfWayInContinuousMode)
+{
+    auto run = start({"-continue"});
+    freeze_half_way(*run);
+    const Bitstream second = mkbit(dir, "2s200", "design.bit", {"--startup", "jtag", "--time", "11:00:00", "--seed", "9"});
+    ASSERT_NE(second.digest, first.digest);
+    thaw(*run);
+    EXPECT_TRUE(device_becomes(first, 1)) << run->output();
+    EXPECT_TRUE(device_becomes(second, 2)) << run->output();
+}
+
+// Files that must not touch the FPGA leave the design it runs as it was.
+TEST_F(Fault, WrongOrIncompleteFilesLeaveAConfiguredFpgaAlone)
+{
+    auto good = start();
+    ASSERT_TRUE(good->wait(60));
+    ASSERT_EQ(good->status(), 0) << good->output();
+    ASSERT_TRUE(device_becomes(first, 1));
+
+    const std::string whole = read_file(first.path);
+    std::string other_family = whole;
+    const std::string part_field = std::string("b\0\x0b" "2s200pq208\0", 14);
+    const size_t at = other_family.find(part_field);
+    ASSERT_NE(at, std::string::npos);
+    other_family.replace(at, part_field.size(), std::string("b\0\x0c" "2s300epq208\0", 15));
+    write_file(dir / "spartan2e.bit", other_family);
+    write_file(dir / "half.bit", whole.substr(0, whole.size() / 2));
+    mkbit(dir, "2s15", "small.bit", {"--startup", "jtag"});
+
+    const struct {
+        const char *file;
+        int status;
+        const char *says;
+    } cases[] = {
+        {"small.bit", 32, "No device in the chain is the bitstream's part '2s15"},
+        {"spartan2e.bit", 32, "The bitstream's part '2s300epq208' is not a device this program knows"},
+        {"half.bit", 128, "Bitstream file 'half.bit' is not complete: its header announces 166980 bytes"},
+    };
+    for (const auto &c : cases) {
+        Result r = run({bin("vokusb"), c.file, "-driver", "vok_xpar"}, dir.path(), 60, {{"VOKBENCH", socket}});
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("FPGA shutdown"), std::string::npos) << r.out;
+        EXPECT_TRUE(device_becomes(first, 1)) << c.file;
+    }
+}
+
+// The Altera cable's slave-serial adapter does not carry PROGRAM: a configured
+// FPGA is not cleared, and the run says so instead of sending data for nothing.
+TEST(SlaveSerialFault, CableThatCannotDriveProgramIsCaughtBeforeTheData)
+{
+    TempDir dir;
+    const Bitstream bit = mkbit(dir, "2s100", "d.bit", {"--startup", "cclk"});
+    Result r = run({bin("vokbench"), "run", "--chain", "2s100", "--port", "0x378:altera-ss", "--", "sh", "-c",
+                    "for i in 1 2; do " + bin("vokusb") + " d.bit -driver vok_apar -mode sserial; echo status $?; done"},
+                   dir.path(), 60);
+    EXPECT_NE(r.out.find("Complete!\nstatus 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the FPGA was not cleared"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Error ! ,target\nstatus 32\n"), std::string::npos) << r.out;
+    const BenchState s = parse_state(r.out);
+    ASSERT_TRUE(s.devices.count(0)) << r.out;
+    EXPECT_EQ(s.devices.at(0).configurations, 1) << r.out;
+    EXPECT_EQ(s.devices.at(0).digest, bit.digest) << r.out;
+}
+
+TEST(BenchFileFault, ABenchFileThatNeverEndsIsRefused)
+{
+    TempDir dir;
+    ASSERT_EQ(::symlink("/dev/zero", (dir / "endless.cfg").c_str()), 0);
+    Result r = run({bin("vokbench"), "run", "--config", dir / "endless.cfg", "--", "true"}, dir.path(), 20);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("is longer than 1 MiB"), std::string::npos) << r.out;
+}
+
+} // namespace
