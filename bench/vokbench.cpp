@@ -3,6 +3,7 @@
 #include "bitgen.h"
 #include "command_line.h"
 #include "commands.h"
+#include "run8051.h"
 
 int main(int argc, char **argv) {
     CLI::App app{"The simulated hardware of vokusb: a target supply, a JTAG chain and parallel ports "
@@ -13,5 +14,6 @@ int main(int argc, char **argv) {
     bench::add_run_command(app);
     bench::add_ctl_command(app);
     bench::add_mkbit_command(app);
+    bench::add_8051_command(app);
     return bench::run_command_line(app, std::vector<std::string>(argv + 1, argv + argc));
 }
