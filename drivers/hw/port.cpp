@@ -56,9 +56,10 @@ PortKind port_acquire(int32_t base) {
         backend = open_bench_port(bench, addr);
     } else {
         bool found = false;
-        backend = open_ppdev_port(addr, &found);
+        std::string why_not;
+        backend = open_ppdev_port(addr, &found, &why_not);
         if (!backend && !found)
-            backend = open_ioperm_port(addr);
+            backend = open_ioperm_port(addr, why_not);
     }
     if (!backend)
         return PortKind::none;
