@@ -54,18 +54,31 @@ TEST(QrtInit, SetUpLineProbeNameAndTheFirstCommands) {
     EXPECT_EQ(jtag_end(), 0) << "a second end finds nothing to close";
 }
 
-TEST(QrtInit, MissingBoardIsReportedAndLaterCallsDoNothing) {
-    BoardScript s;
-    s.present = false;
-    ScriptedBoard board(s);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(jtag_init(0, 0, nullptr), 2);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Setup EZ-USB with velantoUSB GP firnware V1.10 for USB-QRT Ver0.00\nCan't found EZ-USB\n");
-    EXPECT_EQ(jtag_power(), 0);
-    EXPECT_EQ(jtag_txrx(nullptr, nullptr, 8, 0, 0), 0);
-    EXPECT_EQ(jtag_end(), 0);
-    EXPECT_TRUE(s.log.empty());
+TEST(QrtInit, BoardMissingOrNotBackAfterTheDownloadIsReported) {
+    struct Case {
+        const char *label;
+        bool present;
+        int waits;
+    };
+    const Case cases[] = {{"no board", false, 0}, {"not back after the download", true, cusb::RETURN_POLLS}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        BoardScript s;
+        s.present = c.present;
+        s.opens_before_return = 1000;
+        ScriptedBoard board(s);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(jtag_init(0, 0, nullptr), 2);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(),
+                  "Setup EZ-USB with velantoUSB GP firnware V1.10 for USB-QRT Ver0.00\nCan't found EZ-USB\n");
+        EXPECT_EQ(waits, c.waits);
+        EXPECT_EQ(s.downloaded, c.present);
+        s.log.clear();
+        EXPECT_EQ(jtag_power(), 0);
+        EXPECT_EQ(jtag_txrx(nullptr, nullptr, 8, 0, 0), 0);
+        EXPECT_EQ(jtag_end(), 0);
+        EXPECT_TRUE(s.log.empty()) << "nothing reaches a board after a failed open";
+    }
 }
 
 TEST_F(QrtTraffic, WriteOnlyShiftIsOneCommandAndOneBlockOfPortValues) {
