@@ -63,20 +63,27 @@ void check_text(const char *field, const std::string &stored)
                   "a text field keeps at least 63 characters of the file's text");
 }
 
-// The IDCODE comes from a table row whose name starts the part name, "xc" and case aside.
+// A table row names the part when the part name, "xc" and case aside, starts with
+// the row's name and no digit follows it ("2s30vq100" is an XC2S30, "2s300e" is not).
+bool row_names_part(const device_row &row, const std::string &bare)
+{
+    const size_t n = std::strlen(row.name);
+    return bare.compare(0, n, row.name) == 0 && (bare.size() == n || !std::isdigit(uint8_t(bare[n])));
+}
+
 void check_idcode(const bitfile *bf)
 {
-    if (bf->idcode == 0)
-        return;
     std::string part(bf->part_name, strnlen(bf->part_name, BIT_TEXT_SIZE));
     for (char &ch : part)
         ch = char(std::tolower(static_cast<unsigned char>(ch)));
     const std::string bare = part.rfind("xc", 0) == 0 ? part.substr(2) : part;
-    bool found = false;
-    for (const device_row *row = device_list; row->name != nullptr; ++row)
-        found |= row->idcode == bf->idcode &&
-                 (part.rfind(row->name, 0) == 0 || bare.rfind(row->name, 0) == 0);
-    fuzz::require(found, "the IDCODE belongs to a table row named at the start of the part name");
+    bool named = false, found = false;
+    for (const device_row *row = device_list; row->name != nullptr; ++row) {
+        named |= row_names_part(*row, bare);
+        found |= row->idcode == bf->idcode && row_names_part(*row, bare);
+    }
+    fuzz::require(bf->idcode == 0 || found, "the IDCODE belongs to a table row that names the part");
+    fuzz::require(bf->idcode != 0 || !named, "a part that a table row names gets an IDCODE");
 }
 
 // Reads the data in the run's blocks and compares it with the file.
