@@ -171,6 +171,20 @@ TEST(SlaveSerialFault, CableThatCannotDriveProgramIsCaughtBeforeTheData)
     EXPECT_EQ(s.devices.at(0).digest, bit.digest) << r.out;
 }
 
+TEST(SlaveSerialFault, BitstreamThatStartsUpOnTheJtagClockIsNamed)
+{
+    TempDir dir;
+    mkbit(dir, "2s100", "j.bit", {"--startup", "jtag"});
+    Result r = run({bin("vokbench"), "run", "--chain", "2s100", "--port", "0x378:xilinx-ss", "--", bin("vokusb"),
+                    "j.bit", "-driver", "vok_xpar", "-mode", "sserial"},
+                   dir.path(), 60);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("The bitstream's start-up clock is the JTAG clock, which slave serial does not run: "
+                         "generate it with CCLK as the start-up clock\nError ! \n"),
+              std::string::npos)
+        << r.out;
+}
+
 TEST(BenchFileFault, ABenchFileThatNeverEndsIsRefused)
 {
     TempDir dir;
