@@ -45,6 +45,7 @@ void Spartan2::clear_device() {
     words_left_ = 0;
     packet_addr_ = 0;
     packet_write_ = false;
+    after_type1_ = false;
     crc_ = 0;
     far_ = cmd_ = ctl_ = mask_ = lout_ = cor_ = flr_ = 0;
     crc_error_ = false;
@@ -249,6 +250,7 @@ void Spartan2::realign() {
     word_ = 0;
     word_bits_ = 0;
     words_left_ = 0;
+    after_type1_ = false;
 }
 
 void Spartan2::process_word(uint32_t w) {
@@ -260,6 +262,13 @@ void Spartan2::process_word(uint32_t w) {
     }
     uint32_t type = w >> 29;
     uint32_t op = (w >> 27) & 3;
+    // A type-2 header continues the type-1 header just before it. Elsewhere it
+    // is a stray word: a sync word one bit out of step after zero padding reads
+    // as 0x554CAAB3, a type-2 write, and must not swallow the words after it.
+    const bool follows_type1 = after_type1_;
+    after_type1_ = type == 1;
+    if (type == 2 && !follows_type1 && !settings_.strict_sync)
+        return;
     if (type == 1) {
         uint32_t count = w & 0x7FF;
         packet_addr_ = (w >> 13) & 0x3FFF;

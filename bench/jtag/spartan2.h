@@ -41,7 +41,8 @@ struct Spartan2Settings {
     // sequence as its own scan, behind a device in BYPASS, rely on this on real
     // chains. The documents do not state the rule for this family, so the strict
     // variant stays available: words counted from the first sync (or from
-    // Capture-DR) and a later sync word ignored.
+    // Capture-DR), a later sync word ignored, and a type-2 header taken even
+    // where no type-1 header precedes it.
     bool strict_sync = false;
     // CFG_OUT shifts out this many leading bits, then the requested words,
     // most significant bit first (symmetrical with CFG_IN).
@@ -205,6 +206,7 @@ private:
     uint32_t words_left_ = 0;  // data words of the current packet
     uint32_t packet_addr_ = 0; // register of the last type-1 header
     bool packet_write_ = false;
+    bool after_type1_ = false; // the last header word was a type-1 header
 
     // Registers.
     uint16_t crc_ = 0;

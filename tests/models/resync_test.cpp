@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 using namespace bench;
@@ -13,8 +14,10 @@ using testjtag::Driver;
 namespace {
 
 // A loader that sends each CFG_IN sequence as its own scan behind a device in
-// BYPASS: the first scan synchronises and resets the CRC, the second carries the
-// whole bitstream after `lead` extra bits (the bypass bit captures 0).
+// BYPASS: the first scan synchronises and resets the CRC, the second carries two
+// zero words and the bitstream from its sync word on, after `lead` extra bits (the
+// bypass bit captures 0). One bit late, the word that ends inside the sync word
+// reads as a type-2 write header.
 bool configure_in_two_scans(const char *chain_word, int lead, const Bitstream &b) {
     Target t(parse_chain(chain_word));
     t.elapse_ns(1000000);
@@ -22,10 +25,11 @@ bool configure_in_two_scans(const char *chain_word, int lead, const Bitstream &b
     d.reset();
     d.instruction(0, Spartan2::CFG_IN);
     d.shift_words(0, {0xFFFFFFFF, Spartan2::SYNC_WORD, 0x30008001, 7});
-    std::vector<bool> bits(size_t(lead), false);
-    for (uint8_t byte : b.data)
-        for (int i = 7; i >= 0; i--)
-            bits.push_back((byte >> i) & 1);
+    std::vector<bool> bits(size_t(lead) + 64, false);
+    auto sync = std::find(b.words.begin(), b.words.end(), Spartan2::SYNC_WORD);
+    for (auto w = sync; w != b.words.end(); ++w)
+        for (int i = 31; i >= 0; i--)
+            bits.push_back((*w >> i) & 1);
     d.instruction(0, Spartan2::CFG_IN);
     d.scan(false, bits);
     d.instruction(0, Spartan2::JSTART);
