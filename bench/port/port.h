@@ -71,9 +71,9 @@ struct AlteraSettings {
     // TCK line to DIN and the TMS line to CCLK, returns DONE on the pin-13 line and
     // leaves PROGRAM unconnected (pulled high at the FPGA).
     Leads leads = Leads::Jtag;
-    // Pin 15 tied to ground as on a plain ByteBlasterMV. Off by default: the cable
-    // this driver was made for senses target power there (high = powered).
-    bool error_line_grounded = false;
+    // Pin 15 tied to ground, as on a ByteBlasterMV. Off: a cable that senses target
+    // power there (high = powered).
+    bool error_line_grounded = true;
     // The detect loop from data bit 5 to ACK is passive and answers unpowered.
     bool detect_loop_unpowered = true;
     // The target lines are driven only while control bit 1 (pin 14 low) enables

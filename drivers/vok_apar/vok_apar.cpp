@@ -1,9 +1,10 @@
 // Cable driver for the Altera BitBlaster/ByteBlaster-style cable on a PC parallel port.
 //
 // Data register: bit 0 TCK, bit 1 TMS, bit 5 drives the detect loop, bit 6 TDI,
-// bit 7 drives the power-sense loop. Status register: bit 3 target power, bit 5
-// returns the power-sense loop, bit 6 returns the detect loop, bit 7 TDO inverted.
-// Control register bit 1 enables the cable's buffer.
+// bit 7 drives the power-sense loop. Status register: bit 5 returns the power-sense
+// loop, bit 6 returns the detect loop, bit 7 TDO inverted. Control register bit 1
+// enables the cable's buffer. Pin 15 (status bit 3) is grounded on a ByteBlasterMV,
+// so it says nothing about power. The wiring tables are in drivers/CABLES.md.
 //
 // Slave serial uses the port values of the Xilinx cable (bit 0 DIN, bit 1 CCLK,
 // bit 2 PROG, status bit 4 DONE); on this cable DIN travels on the TCK line and CCLK
@@ -29,7 +30,6 @@ constexpr uint8_t D_DETECT = 0x20;
 constexpr uint8_t D_TDI = 0x40;
 constexpr uint8_t D_SENSE = 0x80;
 
-constexpr uint8_t S_POWER = 0x08;
 constexpr uint8_t S_DONE = 0x10;
 constexpr uint8_t S_SENSE = 0x20;
 constexpr uint8_t S_DETECT = 0x40;
@@ -94,10 +94,9 @@ int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name) {
     return open_cable(port, name, "Altera BitBlaster ISP Cable (JTAG),IO Base=%04X");
 }
 
-// Powered only when status bit 3 is 1 and status bit 5 follows data bit 7 from 0 to 1.
+// Powered when status bit 5 follows data bit 7 from 0 to 1: only a cable with target
+// power closes that loop. Pin 15 is not read, as a ByteBlasterMV grounds it.
 int32_t jtag_power(void) {
-    if (!(status_in() & S_POWER))
-        return 0;
     data_out(0x00);
     if (status_in() & S_SENSE)
         return 0;

@@ -162,6 +162,22 @@ TEST(ParallelProbe, NoCableSupplyOffAndPortZero) {
     EXPECT_NE(r.out.find("No Probe\n"), std::string::npos) << r.out;
 }
 
+// The Altera power check reads the data bit 7 loop alone: a ByteBlasterMV (pin 15
+// grounded, the bench's default) and a cable that senses VCC on pin 15 both read power.
+TEST(ParallelProbe, AlteraPowerWithPin15GroundedOrSensing) {
+    TempDir dir;
+    Bitstream bit = mkbit(dir, "2s15", "d.bit", {"--startup", "jtag"});
+    for (const char *cable : {"0x378:altera", "0x378:altera+error_line_grounded=0"}) {
+        for (bool on : {true, false}) {
+            SCOPED_TRACE(std::string(cable) + (on ? " on" : " off"));
+            Result r = bench_run(dir, {"--chain", "2s15", "--power", on ? "on" : "off", "--port", cable},
+                                 {bit.path, "-driver", "vok_apar"});
+            EXPECT_EQ(r.status, on ? 0 : 16) << r.out;
+            EXPECT_EQ(r.out.find("Target power down\n") != std::string::npos, !on) << r.out;
+        }
+    }
+}
+
 // A bench served in the background, with a vokusb run beside it.
 class ServedBench : public BenchServedInBackground {
 protected:

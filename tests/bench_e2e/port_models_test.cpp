@@ -1,6 +1,7 @@
 // The PC port and the cable models at pin level, against a recording target.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "port.h"
@@ -171,7 +172,7 @@ TEST(AlteraCableModel, LoopsSenseAndInvertedTdo) {
     EXPECT_EQ(write_read(p, 0x00) & 0x40, 0x00);
     EXPECT_EQ(write_read(p, 0x20) & 0x40, 0x40); // D5 -> ACK
     EXPECT_EQ(write_read(p, 0x00) & 0x20, 0x00);
-    EXPECT_EQ(write_read(p, 0x80) & 0x28, 0x28); // D7 -> PE, sense high
+    EXPECT_EQ(write_read(p, 0x80) & 0x20, 0x20); // D7 -> PE
     lines.tdo_level = true;
     EXPECT_EQ(p.read(BASE + 1) & 0x80, 0x00); // TDO 1 reads 0
     lines.tdo_level = false;
@@ -182,15 +183,34 @@ TEST(AlteraCableModel, LoopsSenseAndInvertedTdo) {
     EXPECT_EQ(write_read(p, 0x20) & 0x40, 0x40);
     uint8_t a = write_read(p, 0x00), b = write_read(p, 0x80);
     EXPECT_EQ(a & 0x20, b & 0x20); // the power loop does not
-    EXPECT_EQ(a & 0x08, 0x00);
 
     bench::AlteraSettings s;
-    s.error_line_grounded = true;
     s.detect_loop_unpowered = false;
     Port q(BASE, lines, bench::make_altera_cable(lines, s));
     EXPECT_EQ(write_read(q, 0x00), write_read(q, 0x20)); // nothing answers
-    lines.power = true;
-    EXPECT_EQ(write_read(q, 0x80) & 0x08, 0x00); // grounded: no sense
+}
+
+// Pin 15: grounded on a ByteBlasterMV (the default), the VCC sense with error_line_grounded=0.
+TEST(AlteraCableModel, Pin15IsGroundedUnlessTheCableSensesVcc) {
+    struct Case {
+        const char *cable;
+        bool powered;
+        uint8_t pin15;
+    };
+    const Case cases[] = {
+        {"altera", true, 0x00},
+        {"altera", false, 0x00},
+        {"altera+error_line_grounded=0", true, 0x08},
+        {"altera+error_line_grounded=0", false, 0x00},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.cable) + (c.powered ? " powered" : " unpowered"));
+        FakeLines lines;
+        lines.power = c.powered;
+        Port p(BASE, lines, bench::make_cable(c.cable, lines));
+        EXPECT_EQ(write_read(p, 0x80) & 0x08, c.pin15);
+        EXPECT_EQ(write_read(p, 0x00) & 0x08, c.pin15);
+    }
 }
 
 TEST(AlteraCableModel, SerialAdapterMapsTckToDinTmsToCclkAndDoneToPin13) {
