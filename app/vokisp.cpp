@@ -22,6 +22,7 @@ uint32_t port_addr = 0;
 int32_t baudrate = 0;
 int32_t continus_mode = 0;
 int32_t bscan_tdo_chips = -1;
+bool target_chosen_automatically = false;
 char dll_name[NAME_SIZE] = "vok_isp";
 char filename[PATH_SIZE] = "";
 char rsp_name[PATH_SIZE] = "";
@@ -128,9 +129,10 @@ bool read_number(const char *option, const char *word, int base, int64_t lo, int
             d = c - 'a' + 10;
         if (d < 0)
             break;
-        magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
-        if (magnitude > (uint64_t{1} << 40))
-            too_big = true, magnitude = uint64_t{1} << 40; // far past any range here
+        if (magnitude > (uint64_t{1} << 40)) // far past any range here: stop counting
+            too_big = true;
+        else
+            magnitude = magnitude * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
     }
     if (p == digits)
         return false;
@@ -591,6 +593,7 @@ void set_defaults()
     baudrate = 0;
     continus_mode = 0;
     bscan_tdo_chips = -1;
+    target_chosen_automatically = false;
     std::strcpy(dll_name, "vok_isp");
     std::strcpy(dll_name_typed, "vok_isp");
     filename[0] = '\0';

@@ -42,6 +42,13 @@ std::string chain_text()
     return text;
 }
 
+void say_unknown_part(const std::string &part)
+{
+    say("The bitstream's part '%s' is not a device this program knows (chain from TDO: %s): "
+        "choose the device with -target\n",
+        part.c_str(), chain_text().c_str());
+}
+
 // Chooses the target for a bitstream of the part whose lookup gave idcode (0:
 // no table row), or checks the one already chosen. The device must be that
 // part; a bitstream of an unknown part goes only where -target sends it. Prints
@@ -50,21 +57,27 @@ bool choose_target(uint32_t idcode)
 {
     const std::string part = printable(bitstream_part, sizeof bitstream_part);
     if (bscan_tdo_chips >= 0) {
-        if (idcode == 0 || bscan_tdo_chips >= bscan_num_chain ||
-            devlist_same_part(idcode, dev_chain[bscan_tdo_chips].idcode))
-            return true;
-        say("Device %d of the chain is the %s, not the bitstream's part '%s': nothing configured\n",
-            bscan_tdo_chips, devlist_display_name(dev_chain[bscan_tdo_chips].idcode).c_str(), part.c_str());
-        return false;
+        if (bscan_tdo_chips >= bscan_num_chain)
+            return true; // refused later, as any index outside the chain
+        const uint32_t device = dev_chain[bscan_tdo_chips].idcode;
+        if (idcode != 0 && !devlist_same_part(idcode, device)) {
+            say("Device %d of the chain is the %s, not the bitstream's part '%s': nothing configured\n",
+                bscan_tdo_chips, devlist_display_name(device).c_str(), part.c_str());
+            return false;
+        }
+        if (idcode == 0 && !part.empty() && target_chosen_automatically) {
+            say_unknown_part(part);
+            return false;
+        }
+        return true;
     }
     if (idcode == 0) {
         if (!part.empty()) {
-            say("The bitstream's part '%s' is not a device this program knows (chain from TDO: %s): "
-                "choose the device with -target\n",
-                part.c_str(), chain_text().c_str());
+            say_unknown_part(part);
             return false;
         }
         bscan_tdo_chips = 0;
+        target_chosen_automatically = true;
         if (bscan_num_chain > 0)
             say("The bitstream names no part: configuring device 0, the %s nearest TDO\n",
                 devlist_display_name(dev_chain[0].idcode).c_str());
@@ -90,6 +103,7 @@ bool choose_target(uint32_t idcode)
         return false;
     }
     bscan_tdo_chips = found;
+    target_chosen_automatically = true;
     return true;
 }
 

@@ -32,6 +32,9 @@ extern uint32_t port_addr;
 extern int32_t baudrate;
 extern int32_t continus_mode;
 extern int32_t bscan_tdo_chips; // target index from the TDO end, -1 = automatic
+// Set when the JTAG strategy chose bscan_tdo_chips itself: the index then
+// stays for later passes, but it is no choice of the user's.
+extern bool target_chosen_automatically;
 extern char dll_name[NAME_SIZE];
 extern char filename[PATH_SIZE];
 extern char rsp_name[PATH_SIZE];

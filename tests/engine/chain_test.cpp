@@ -228,8 +228,32 @@ TEST_P(ChainDiscovery, TargetIsTheBitstreamsPartOrNothingIsTouched)
         EXPECT_EQ(result, c.chosen >= 0 ? 0u : ERR_TARGET) << out;
         EXPECT_EQ(out.find(c.says), 0u) << out;
         EXPECT_EQ(out.find("FPGA shutdown") != std::string::npos, c.chosen >= 0) << out;
-        if (c.chosen >= 0)
+        if (c.chosen >= 0) {
             EXPECT_EQ(bscan_tdo_chips, c.chosen);
+        }
+    }
+}
+
+// An index chosen on an earlier pass stays, and each new bitstream is checked against it.
+TEST_P(ChainDiscovery, IndexChosenAutomaticallyIsCheckedOnLaterPasses)
+{
+    Chain chain({fake::spartan2(XC2S15), fake::spartan2(XC2S200)}, order());
+    const struct {
+        const char *part;
+        uint32_t result;
+        const char *says;
+    } passes[] = {
+        {"2s200pq208", 0, "JTAG Chain"},
+        {"2s15tq144", ERR_TARGET, "Device 1 of the chain is the XC2S200, not the bitstream's part '2s15tq144'"},
+        {"2s300epq208", ERR_TARGET, "The bitstream's part '2s300epq208' is not a device this program knows"},
+    };
+    for (const auto &p : passes) {
+        std::strcpy(bitstream_part, p.part);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(jtag_start(devlist_idcode_for_part(p.part)), p.result) << p.part;
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.find(p.says), 0u) << out;
+        EXPECT_EQ(bscan_tdo_chips, 1);
     }
 }
 

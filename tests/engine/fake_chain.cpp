@@ -217,6 +217,7 @@ void reset_engine_state()
     bscan_tdo_ir = bscan_tdi_ir = 0;
     bscan_before_dr = bscan_after_dr = 0;
     bscan_tdo_chips = -1;
+    target_chosen_automatically = false;
     bitstream_part[0] = '\0';
 }
 
