@@ -81,6 +81,14 @@ TEST_F(AccessLayer, BareBoardIsLoadedAndComesBack) {
     EXPECT_EQ(ram, image);
 }
 
+TEST_F(AccessLayer, FirmwareLeavingTheBusAtOnceCountsAsRunning) {
+    fake_seam::Board &b = fake_seam::reset();
+    b.run_leaves_bus = true;
+    std::string out;
+    EXPECT_EQ(init(&out), 0);
+    EXPECT_EQ(out, "-Boot-Wait...-Reconnect");
+}
+
 TEST_F(AccessLayer, StringRequestsUseLanguage001B) {
     ASSERT_EQ(init(), 0);
     for (const auto &c : fake_seam::board().controls) {

@@ -54,6 +54,8 @@ public:
                     b.string1 = "JTAG";
                     b.string2 = "V009";
                     b.present = false;
+                    if (b.run_leaves_bus)
+                        return vokhw::USB_ERROR_NO_DEVICE;
                 }
                 return length;
             }

@@ -26,6 +26,8 @@ struct Board {
     int away_opens = 2;
     // Requests refused: 0xA0 to CPUCS with this data byte (-1: none), the RAM download.
     int refuse_cpucs = -1;
+    // The run request fails because the firmware has already left the bus.
+    bool run_leaves_bus = false;
     bool refuse_download = false;
     bool zero_count_writes = false;
     bool fail_reads = false;
