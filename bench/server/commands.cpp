@@ -107,7 +107,34 @@ int serve(const BenchConfig &config, std::string path) {
     }
 }
 
-int run(const BenchConfig &config, std::vector<std::string> command) {
+// The ppdev shim, found as vokusb finds its drivers: beside the executable, then
+// in ../lib/vokusb/; empty when it is in neither place.
+std::string find_ppdev_shim() {
+    char self[4096];
+    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return "";
+    std::string dir(self, size_t(n));
+    dir.erase(dir.rfind('/') + 1);
+    for (const char *sub : {"", "../lib/vokusb/"}) {
+        std::string path = dir + sub + "vokbench_ppdev.so";
+        if (::access(path.c_str(), R_OK) == 0) return path;
+    }
+    return "";
+}
+
+int run(const BenchConfig &config, std::vector<std::string> command, bool ppdev) {
+    std::string preload;
+    if (ppdev) {
+        preload = find_ppdev_shim();
+        if (preload.empty()) {
+            std::fprintf(stderr, "vokbench run: --ppdev: vokbench_ppdev.so is neither beside vokbench nor in "
+                                 "../lib/vokusb/\n");
+            return 2;
+        }
+        // Libraries the caller preloads (a sanitizer runtime, say) stay first.
+        const char *before = std::getenv("LD_PRELOAD");
+        if (before && *before) preload = std::string(before) + ":" + preload;
+    }
     Bench bench;
     configure(bench, config);
     SocketFile file;
@@ -135,6 +162,7 @@ int run(const BenchConfig &config, std::vector<std::string> command) {
         ::signal(SIGPIPE, SIG_DFL);
         ::signal(SIGCHLD, SIG_DFL);
         ::setenv(benchwire::ENV_SOCKET, file.path.c_str(), 1);
+        if (!preload.empty()) ::setenv("LD_PRELOAD", preload.c_str(), 1);
         std::vector<char *> args;
         for (auto &w : command) args.push_back(w.data());
         args.push_back(nullptr);
@@ -265,10 +293,13 @@ CLI::App *add_run_command(CLI::App &app) {
         "run", "start a bench, run COMMAND with VOKBENCH set, print the bench state, exit with COMMAND's status");
     auto config = std::make_shared<BenchConfig>();
     auto command = std::make_shared<std::vector<std::string>>();
+    auto ppdev = std::make_shared<bool>(false);
     add_bench_options(*cmd, *config);
+    cmd->add_flag("--ppdev", *ppdev,
+                  "preload a shim into COMMAND that serves /dev/parportN from the bench's ports (N in their order)");
     // After "--" every word is the command's, its options included.
     cmd->add_option("COMMAND", *command, "the command and its arguments, after --")->required();
-    cmd->callback([config, command] { throw CLI::RuntimeError(run(*config, *command)); });
+    cmd->callback([config, command, ppdev] { throw CLI::RuntimeError(run(*config, *command, *ppdev)); });
     return cmd;
 }
 
