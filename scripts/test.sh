@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# The peer tools that tests/peers runs against the bench (each of its tests skips without its tool).
+dpkg -s xc3sprog urjtag openocd >/dev/null 2>&1 || { s=$([ "$(id -u)" -eq 0 ] || echo sudo); { $s apt-get update && DEBIAN_FRONTEND=noninteractive $s apt-get install -y --no-install-recommends xc3sprog urjtag openocd; } || echo "peer tools not installed: their tests will be skipped"; }
 jobs=$(nproc)
 
 scripts/build.sh build
