@@ -157,7 +157,8 @@ std::string Bench::request(std::string_view text, bool &ok) {
         if (o.key == "chain") {
             catch_up_wall_clock();
             target_->set_chain(parse_chain(o.value));
-            return "chain of " + std::to_string(target_->size()) + " devices\n";
+            const size_t n = target_->size();
+            return "chain of " + std::to_string(n) + (n == 1 ? " device\n" : " devices\n");
         }
         if (o.key == "port") return set_port(o.value) + "\n";
         if (o.key == "usb") {

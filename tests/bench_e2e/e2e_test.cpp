@@ -378,8 +378,11 @@ TEST_F(ServedBench, ControlRequestsAnswerAndRefuse) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "power off\n");
     EXPECT_EQ(state().powered, std::optional<bool>(false));
+    r = ctl(socket, "chain 2s15");
+    EXPECT_EQ(r.out, "chain of 1 device\n");
     r = ctl(socket, "chain 18v02,2s200");
     EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "chain of 2 devices\n");
     EXPECT_EQ(state().devices[1].part, "2s200");
     r = ctl(socket, "chain 2s999");
     EXPECT_EQ(r.status, 1) << r.out;
