@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (w.find('/') != std::string_view::npos)
             continue;
         words.emplace_back(w);
-        help |= w == "-h" || w == "--help";
+        // "-h" may open a cluster of short flags ("-hx"); help wins over the rest.
+        help |= w.rfind("--help", 0) == 0 || (w.rfind("-h", 0) == 0);
     }
     std::vector<char *> argv;
     for (auto &w : words)
