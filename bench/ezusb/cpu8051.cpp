@@ -119,7 +119,8 @@ void Cpu8051::reset() {
     irq_check_ = irq_block_ = false;
     in_service_ = 0;
     idle_ = false;
-    timers_on_ = periph_on_ = false;
+    timers_on_ = false;
+    timer_deadline_ = UINT64_MAX;
 }
 
 uint8_t Cpu8051::psw() const {
@@ -133,6 +134,9 @@ void Cpu8051::set_psw(uint8_t value) {
 
 uint8_t Cpu8051::sfr(uint8_t addr) const {
     switch (addr) {
+    case TCON: case TL0: case TL1: case TH0: case TH1: case T2CON: case TL2: case TH2:
+        catch_up_timers();
+        return sfr_[addr - 0x80];
     case ACC: return acc_;
     case B: return b_;
     case PSW: return psw();
@@ -180,6 +184,7 @@ void Cpu8051::write_sfr(uint8_t addr, uint8_t value) {
         if (!(value & 0x01)) r = (r & ~0x02) | (int0_ ? 0 : 0x02);
         if (!(value & 0x04)) r = (r & ~0x08) | (int1_ ? 0 : 0x08);
         if ((old ^ r) & 0x50) update_timer_state();
+        else plan_timers();
         check_interrupts_soon();
         return;
     }
@@ -191,6 +196,7 @@ void Cpu8051::write_sfr(uint8_t addr, uint8_t value) {
     case TL0: case TL1: case TH0: case TH1: case TL2: case TH2: case RCAP2L: case RCAP2H:
         sync_timers();
         r = value;
+        plan_timers();
         return;
     case T2CON:
         sync_timers();
@@ -279,6 +285,7 @@ void Cpu8051::set_int6(bool level) {
     int6_ = level;
 }
 void Cpu8051::set_int0(bool level) {
+    catch_up_timers();
     uint8_t &tcon = sfr_[TCON - 0x80];
     if (tcon & 0x01) {
         if (!level && int0_) tcon |= 0x02;
@@ -290,6 +297,7 @@ void Cpu8051::set_int0(bool level) {
     check_interrupts_soon();
 }
 void Cpu8051::set_int1(bool level) {
+    catch_up_timers();
     uint8_t &tcon = sfr_[TCON - 0x80];
     if (tcon & 0x04) {
         if (!level && int1_) tcon |= 0x08;
@@ -382,8 +390,10 @@ unsigned Cpu8051::step() {
             execute();
     }
     cycles_ = instr_end_;
-    if (timers_on_) advance_timers(timer_time_, cycles_);
-    timer_time_ = cycles_;
+    if (cycles_ >= timer_deadline_) {
+        catch_up_timers();
+        plan_timers();
+    }
     if (serial_busy()) serial_advance(4 * cycles_);
     return static_cast<unsigned>(cycles_ - start);
 }

@@ -135,7 +135,7 @@ private:
 
     unsigned execute();
     bool take_interrupt();
-    void check_interrupts_soon() { irq_check_ = true; }
+    void check_interrupts_soon() const { irq_check_ = true; }
 
     uint8_t read_sfr(uint8_t addr);
     void write_sfr(uint8_t addr, uint8_t value);
@@ -154,12 +154,15 @@ private:
     void add(uint8_t v, bool carry);
     void subb(uint8_t v);
 
-    // Peripherals advanced to the end of each instruction.
+    // The timers count lazily: up to the present when one of their registers is
+    // read, and at the end of the instruction in which the next overflow falls.
     void update_timer_state();
     void sync_timers();
-    void advance_timers(uint64_t from, uint64_t to);
-    void tick_timer01(unsigned timer, unsigned ticks);
-    void tick_timer2(unsigned ticks);
+    void plan_timers();
+    void catch_up_timers() const;
+    void advance_timers(uint64_t from, uint64_t to) const;
+    void tick_timer01(unsigned timer, uint64_t ticks) const;
+    void tick_timer2(uint64_t ticks) const;
 
     // Serial port 0, mode 0; times in CLK24 periods from reset.
     void serial_scon_written(uint8_t old_scon);
@@ -175,7 +178,7 @@ private:
     const uint8_t *code_;
     CoreSettings settings_;
     std::array<uint8_t, 256> iram_{};
-    std::array<uint8_t, 128> sfr_{};   // SFRs without a member of their own
+    mutable std::array<uint8_t, 128> sfr_{};  // SFRs without a member of their own (timers count in reads)
     uint16_t pc_ = 0;
     uint64_t cycles_ = 0;
     uint64_t instr_end_ = 0;           // machine cycle at which the running instruction ends
@@ -190,7 +193,7 @@ private:
 
     // Interrupts: irq_check_ is set whenever a request, an enable or the level in
     // service may have changed; irq_block_ lets one more instruction run first.
-    bool irq_check_ = false;
+    mutable bool irq_check_ = false;
     bool irq_block_ = false;
     uint8_t in_service_ = 0;           // bit 0: low level, bit 1: high level
     bool idle_ = false;
@@ -198,9 +201,9 @@ private:
     bool int0_ = true, int1_ = true;
 
     bool timers_on_ = false;
-    uint64_t timer_time_ = 0;          // the timers have counted up to this cycle
+    mutable uint64_t timer_time_ = 0;  // the timers have counted up to this cycle
+    uint64_t timer_deadline_ = UINT64_MAX;  // the cycle of the next overflow that sets a flag
     uint64_t bus_clock_ = 0;
-    bool periph_on_ = false;           // timers running or a serial transfer under way
 
     SerialMachine tx_, rx_;
     uint8_t sbuf0_rx_ = 0;

@@ -24,6 +24,41 @@ void Cpu8051::update_timer_state() {
     const uint8_t tcon = sfr_[TCON - 0x80], tmod = sfr_[TMOD - 0x80];
     const bool t0_split = (tmod & 0x03) == 0x03, t1_stopped = (tmod & 0x30) == 0x30;
     timers_on_ = (tcon & 0x50) || (t0_split && !t1_stopped) || (sfr_[T2CON - 0x80] & 0x04);
+    plan_timers();
+}
+
+void Cpu8051::catch_up_timers() const {
+    if (cycles_ <= timer_time_) return;
+    if (timers_on_) advance_timers(timer_time_, cycles_);
+    timer_time_ = cycles_;
+}
+
+// Finds the cycle in which the next overflow that raises a flag falls, so that
+// the instruction loop only compares against it.
+void Cpu8051::plan_timers() {
+    timer_deadline_ = UINT64_MAX;
+    if (!timers_on_) return;
+    const uint8_t ck = sfr_[CKCON - 0x80], tmod = sfr_[TMOD - 0x80], tcon = sfr_[TCON - 0x80];
+    auto plan = [&](unsigned ticks, bool fast) {
+        uint64_t at = fast ? timer_time_ + ticks : (timer_time_ / 3 + ticks) * 3;
+        if (at < timer_deadline_) timer_deadline_ = at;
+    };
+    auto to_overflow = [&](unsigned mode, uint8_t tl, uint8_t th) -> unsigned {
+        switch (mode) {
+        case 0: return 0x2000 - (th << 5 | (tl & 0x1F));
+        case 1: return 0x10000 - (th << 8 | tl);
+        default: return 256 - tl;  // mode 2, and TL0 in mode 3
+        }
+    };
+    const bool t0_split = (tmod & 0x03) == 0x03, t1_stopped = (tmod & 0x30) == 0x30;
+    if ((tcon & 0x10) && (!(tmod & 0x08) || int0_) && !(tmod & 0x04))
+        plan(to_overflow(tmod & 3, sfr_[TL0 - 0x80], sfr_[TH0 - 0x80]), ck & 0x08);
+    if (t0_split && (tcon & 0x40)) plan(256 - sfr_[TH0 - 0x80], ck & 0x08);
+    if (!t0_split && !t1_stopped && !(tmod & 0x40) && (tcon & 0x40) && (!(tmod & 0x80) || int1_))
+        plan(to_overflow((tmod >> 4) & 3, sfr_[TL1 - 0x80], sfr_[TH1 - 0x80]), ck & 0x10);
+    const uint8_t t2con = sfr_[T2CON - 0x80];
+    if ((t2con & 0x36) == 0x04)  // running, counting CLK, not a baud-rate generator
+        plan(0x10000 - (sfr_[TH2 - 0x80] << 8 | sfr_[TL2 - 0x80]), ck & 0x20);
 }
 
 // A write to a timer register takes effect when its instruction ends: the
@@ -35,18 +70,16 @@ void Cpu8051::sync_timers() {
 
 // Counts the ticks between two machine-cycle times: with TnM=1 one per cycle
 // (CLK24/4), else one per three cycles (CLK24/12, a free-running divider).
-void Cpu8051::advance_timers(uint64_t from, uint64_t to) {
+void Cpu8051::advance_timers(uint64_t from, uint64_t to) const {
     const uint8_t ck = sfr_[CKCON - 0x80], tmod = sfr_[TMOD - 0x80], tcon = sfr_[TCON - 0x80];
-    auto ticks = [&](bool fast) {
-        return static_cast<unsigned>(fast ? to - from : to / 3 - from / 3);
-    };
+    auto ticks = [&](bool fast) { return fast ? to - from : to / 3 - from / 3; };
     const bool t0_split = (tmod & 0x03) == 0x03, t1_stopped = (tmod & 0x30) == 0x30;
 
     // C/T=1 counts edges of the T0/T1 pins, which nothing on the bench drives.
     if ((tcon & 0x10) && (!(tmod & 0x08) || int0_) && !(tmod & 0x04))
         tick_timer01(0, ticks(ck & 0x08));
     if (t0_split && (tcon & 0x40)) {  // TH0 as an 8-bit timer with TR1 and TF1
-        unsigned v = sfr_[TH0 - 0x80] + ticks(ck & 0x08);
+        uint64_t v = sfr_[TH0 - 0x80] + ticks(ck & 0x08);
         sfr_[TH0 - 0x80] = static_cast<uint8_t>(v);
         if (v > 0xFF) { sfr_[TCON - 0x80] |= 0x80; check_interrupts_soon(); }
     }
@@ -60,11 +93,11 @@ void Cpu8051::advance_timers(uint64_t from, uint64_t to) {
     if ((t2con & 0x06) == 0x04) {
         // As a baud-rate generator timer 2 counts CLK24/2 and sets no flag.
         const bool baud = t2con & 0x30;
-        tick_timer2(baud ? static_cast<unsigned>(2 * (to - from)) : ticks(ck & 0x20));
+        tick_timer2(baud ? 2 * (to - from) : ticks(ck & 0x20));
     }
 }
 
-void Cpu8051::tick_timer01(unsigned timer, unsigned k) {
+void Cpu8051::tick_timer01(unsigned timer, uint64_t k) const {
     if (!k) return;
     uint8_t &tl = sfr_[(timer ? TL1 : TL0) - 0x80];
     uint8_t &th = sfr_[(timer ? TH1 : TH0) - 0x80];
@@ -72,21 +105,21 @@ void Cpu8051::tick_timer01(unsigned timer, unsigned k) {
     bool overflow = false;
     switch (mode) {
     case 0: {  // 13 bits: TH and the low 5 bits of TL
-        unsigned v = (th << 5 | (tl & 0x1F)) + k;
+        uint64_t v = (th << 5 | (tl & 0x1F)) + k;
         overflow = v > 0x1FFF;
         th = static_cast<uint8_t>(v >> 5);
         tl = static_cast<uint8_t>((tl & 0xE0) | (v & 0x1F));
         break;
     }
     case 1: {
-        unsigned v = (th << 8 | tl) + k;
+        uint64_t v = (th << 8 | tl) + k;
         overflow = v > 0xFFFF;
         th = static_cast<uint8_t>(v >> 8);
         tl = static_cast<uint8_t>(v);
         break;
     }
     case 2: {  // 8 bits, reloaded from TH
-        unsigned to_overflow = 256 - tl;
+        const uint64_t to_overflow = 256 - tl;
         if (k >= to_overflow) {
             overflow = true;
             tl = static_cast<uint8_t>(th + (k - to_overflow) % (256 - th));
@@ -96,7 +129,7 @@ void Cpu8051::tick_timer01(unsigned timer, unsigned k) {
         break;
     }
     default: {  // mode 3, timer 0: TL0 alone with TR0 and TF0
-        unsigned v = tl + k;
+        uint64_t v = tl + k;
         overflow = v > 0xFF;
         tl = static_cast<uint8_t>(v);
         break;
@@ -111,17 +144,17 @@ void Cpu8051::tick_timer01(unsigned timer, unsigned k) {
 
 // Timer 2: 16-bit auto-reload from RCAP2 (CP/RL2=0), or capture mode, where it
 // simply wraps (the T2EX pin that would capture is not driven on the bench).
-void Cpu8051::tick_timer2(unsigned k) {
+void Cpu8051::tick_timer2(uint64_t k) const {
     if (!k) return;
     uint8_t &tl = sfr_[TL2 - 0x80], &th = sfr_[TH2 - 0x80];
     uint8_t &t2con = sfr_[T2CON - 0x80];
-    const unsigned v = th << 8 | tl;
-    const unsigned to_overflow = 0x10000 - v;
-    unsigned nv;
+    const uint64_t v = th << 8 | tl;
+    const uint64_t to_overflow = 0x10000 - v;
+    uint64_t nv;
     if (k >= to_overflow) {
         const bool baud = t2con & 0x30;
         const bool reload = baud || !(t2con & 0x01);
-        const unsigned r = reload ? (sfr_[RCAP2H - 0x80] << 8 | sfr_[RCAP2L - 0x80]) : 0;
+        const uint64_t r = reload ? (sfr_[RCAP2H - 0x80] << 8 | sfr_[RCAP2L - 0x80]) : 0;
         nv = r + (k - to_overflow) % (0x10000 - r);
         if (!baud) {
             t2con |= 0x80;
