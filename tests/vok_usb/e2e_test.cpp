@@ -1,0 +1,172 @@
+// vokusb with vok_usb against a served bench with an AN2135SC board that starts
+// bare and has been enumerated by the host, as a board plugged in before the run.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/files.h"
+#include "support/process.h"
+#include "usb.h"
+
+namespace {
+
+using namespace testsupport;
+
+std::string bin(const std::string &name) { return std::string(VOK_BIN_DIR) + "/" + name; }
+
+bool has(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The number after "key " on the bench's line for USB board 0.
+long usb_field(const std::string &state, const std::string &key) {
+    size_t line = state.find("usb 0:");
+    if (line == std::string::npos)
+        return -1;
+    size_t at = state.find(key + " ", line);
+    if (at == std::string::npos)
+        return -1;
+    return std::stol(state.substr(at + key.size() + 1));
+}
+
+class UsbOnBench : public ::testing::Test {
+protected:
+    TempDir dir{"vokusb"};
+    std::string socket = dir / "bench.sock";
+    std::unique_ptr<Background> bench;
+
+    void serve(const std::vector<std::string> &options, bool board_expected = true) {
+        std::vector<std::string> argv{bin("vokbench"), "serve", "--socket", socket};
+        argv.insert(argv.end(), options.begin(), options.end());
+        bench = std::make_unique<Background>(argv, dir.path(), dir / "bench.log");
+        ASSERT_TRUE(wait_until([&] { return ctl("status").status == 0; }, 10)) << bench->output();
+        ::setenv("VOKBENCH", socket.c_str(), 1);
+        if (board_expected) {
+            ASSERT_TRUE(wait_until(
+                [] {
+                    vokhw::usb_wait_ms(50);
+                    return !vokhw::usb_list_boards().empty();
+                },
+                10))
+                << "the board never enumerated";
+        }
+    }
+    void TearDown() override { ::unsetenv("VOKBENCH"); }
+
+    Result ctl(const std::vector<std::string> &request) {
+        std::vector<std::string> argv{bin("vokbench"), "ctl", "--socket", socket};
+        argv.insert(argv.end(), request.begin(), request.end());
+        return run(argv, dir.path(), 20);
+    }
+    Result ctl(const std::string &word) { return ctl(std::vector<std::string>{word}); }
+    std::string mkbit(const std::string &part, const std::vector<std::string> &extra = {}) {
+        std::string file = dir / (part + ".bit");
+        std::vector<std::string> argv{bin("vokbench"), "mkbit", "--part", part, "-o", file};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        Result r = run(argv, dir.path());
+        EXPECT_EQ(r.status, 0) << r.out;
+        return file;
+    }
+    std::vector<std::string> vokusb_argv(const std::string &file,
+                                         const std::vector<std::string> &options = {}) {
+        std::vector<std::string> argv{bin("vokusb"), file, "-driver", "vok_usb"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        return argv;
+    }
+    Result vokusb(const std::string &file, const std::vector<std::string> &options = {}) {
+        return run(vokusb_argv(file, options), dir.path(), 120, {{"VOKBENCH", socket}});
+    }
+};
+
+TEST_F(UsbOnBench, BootsOnceThenConfiguresEveryPartAloneAndBehindAProm) {
+    serve({"--chain", "2s15", "--usb", "0:an2135sc-jtag"});
+    bool first = true;
+    for (const char *part : {"2s15", "2s30", "2s50", "2s100", "2s150", "2s200"}) {
+        std::string file = mkbit(part);
+        for (const std::string &chain : {std::string(part), std::string("18v02,") + part}) {
+            SCOPED_TRACE(chain);
+            ASSERT_EQ(ctl({"chain", chain}).status, 0);
+            Result r = vokusb(file);
+            EXPECT_EQ(r.status, 0) << r.out;
+            EXPECT_EQ(has(r.out, "Setup EZ-USB with JTAG firnware V0.09\n-Boot-Wait."), first) << r.out;
+            EXPECT_EQ(has(r.out, ".-Reconnect"), first) << r.out;
+            EXPECT_TRUE(has(r.out, "EZ-USB No.0 : AN2135SC (FWR=TCK,D0=TDI,D1=TMS,PC1=TDO,PC3=TVCC)"))
+                << r.out;
+            EXPECT_TRUE(has(r.out, "Complete!")) << r.out;
+            std::string state = ctl("status").out;
+            EXPECT_TRUE(has(state, "configured yes")) << state;
+            EXPECT_EQ(usb_field(state, "loads"), 1) << "downloaded again: " << state;
+            first = false;
+        }
+    }
+}
+
+TEST_F(UsbOnBench, SlaveSerial) {
+    serve({"--chain", "2s50", "--usb", "0:an2135sc-ss"});
+    struct Case {
+        const char *what;
+        std::vector<std::string> mkbit;
+        int status;
+        const char *message;
+        const char *configured;
+    } cases[] = {
+        {"DONE goes high", {"--startup", "cclk"}, 0, "Complete!", "configured yes"},
+        {"a corrupted bitstream leaves DONE low", {"--startup", "cclk", "--corrupt", "40"}, 1,
+         "Error ! ", "configured no"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Result r = vokusb(mkbit("2s50", c.mkbit), {"-mode", "sserial"});
+        EXPECT_EQ(r.status, c.status) << r.out;
+        EXPECT_TRUE(has(r.out, c.message)) << r.out;
+        EXPECT_TRUE(has(r.out, "EZ-USB No.0 : AN2135SC (FWR=CCLK,D0=DIN,PC0=PROGRAM,PC1=DONE,PC3=TVCC)"))
+            << r.out;
+        EXPECT_TRUE(has(ctl("status").out, c.configured));
+    }
+}
+
+TEST_F(UsbOnBench, NoBoardZero) {
+    struct Case {
+        const char *what;
+        std::vector<std::string> bench;
+    } cases[] = {
+        {"no board", {"--chain", "2s15"}},
+        {"board 1 only", {"--chain", "2s15", "--usb", "1:an2135sc-jtag"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        serve(c.bench, c.bench.size() > 2);
+        Result r = vokusb(mkbit("2s15"));
+        EXPECT_EQ(r.status, 64) << r.out;
+        EXPECT_TRUE(has(r.out, "Setup EZ-USB with JTAG firnware V0.09\nCan't found EZ-USB\n")) << r.out;
+        bench.reset();
+    }
+}
+
+TEST_F(UsbOnBench, SupplyOff) {
+    serve({"--chain", "2s15", "--power", "off", "--usb", "0:an2135sc-jtag"});
+    Result r = vokusb(mkbit("2s15"));
+    EXPECT_EQ(r.status, 16) << r.out;
+}
+
+TEST_F(UsbOnBench, BoardUnpluggedDuringConfiguration) {
+    serve({"--chain", "2s200", "--usb", "0:an2135sc-jtag"});
+    std::string file = mkbit("2s200");
+    // Load the firmware first, so that the unplug falls into the configuration.
+    ASSERT_EQ(vokusb(file).status, 0);
+    Background run(vokusb_argv(file), dir.path(), dir / "vokusb.log", {{"VOKBENCH", socket}});
+    ASSERT_TRUE(wait_until([&] { return has(run.output(), "Configration bit"); }, 60)) << run.output();
+    Result unplug = ctl({"usb", "0", "unplug"});
+    ASSERT_EQ(unplug.status, 0) << unplug.out;
+    ASSERT_TRUE(run.wait(60)) << "vokusb hangs: " << run.output();
+    EXPECT_NE(run.status(), 0) << run.output();
+    EXPECT_LT(run.status(), 128) << "ended by a signal: " << run.output();
+    EXPECT_TRUE(has(run.output(), "error ! USB")) << run.output();
+}
+
+} // namespace
