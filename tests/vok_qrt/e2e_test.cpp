@@ -61,7 +61,9 @@ TEST_F(QrtOnBench, SecondRunFindsTheFirmwareRunning) {
     std::string socket = dir / "bench.sock";
     Background bench({bin("vokbench"), "serve", "--socket", socket, "--chain", "2s15", "--usb", "0:qrt"},
                      dir.path(), dir / "bench.log");
-    ASSERT_TRUE(wait_for_file(socket, 10)) << bench.output();
+    ASSERT_TRUE(wait_until(
+        [&] { return run({bin("vokbench"), "ctl", "--socket", socket, "status"}, dir.path()).status == 0; }, 10))
+        << bench.output();
     Env env{{"VOKBENCH", socket}};
     for (int pass = 0; pass < 2; ++pass) {
         Result r = run({bin("vokusb"), file, "-driver", "vok_qrt"}, dir.path(), 120, env);
