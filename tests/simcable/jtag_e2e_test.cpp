@@ -187,13 +187,20 @@ void rename_part(const testsupport::TempDir &dir, const std::string &from, const
     testsupport::write_file(dir / "design.bit", file);
 }
 
-TEST_F(Simcable, UnmatchedPartNameTakesTheDeviceNearestTdo)
+// A part name that matches no table row goes only where -target sends it.
+TEST_F(Simcable, UnmatchedPartNameIsConfiguredOnlyWhereTargetSays)
 {
     testsupport::TempDir dir;
     const std::string digest = mkbit(dir, "2s100");
     rename_part(dir, "2s100", "zz100");
     bench_file(dir, "2s100,18v02");
-    const testsupport::Result r = vokusb(dir, "vok_sim");
+    testsupport::Result r = vokusb(dir, "vok_sim");
+    EXPECT_EQ(r.status, 0x2000 >> 8) << r.out;
+    EXPECT_NE(r.out.find("The bitstream's part 'zz100"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("FPGA shutdown"), std::string::npos) << r.out;
+    EXPECT_EQ(sim::read_state(dir / "target_state.txt")[0]["configured"], "0");
+
+    r = vokusb(dir, "vok_sim", {"-target", "0"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("'[00000000]\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("JTAG Chain : TDO -<-*v100[00614093H]-<- 18v02[05025093H]-<-TDI\n"), std::string::npos)
@@ -202,13 +209,13 @@ TEST_F(Simcable, UnmatchedPartNameTakesTheDeviceNearestTdo)
     EXPECT_EQ(sim::read_state(dir / "target_state.txt")[0]["digest"], digest);
 }
 
-TEST_F(Simcable, UnmatchedPartNameWithPromNearestTdoIsRefused)
+TEST_F(Simcable, UnmatchedPartNameSentToAPromIsRefused)
 {
     testsupport::TempDir dir;
     mkbit(dir, "2s100");
     rename_part(dir, "2s100", "zz100");
     bench_file(dir, "18v02,2s100");
-    const testsupport::Result r = vokusb(dir, "vok_sim");
+    const testsupport::Result r = vokusb(dir, "vok_sim", {"-target", "0"});
     EXPECT_EQ(r.status, 0x2000 >> 8) << r.out;
     EXPECT_NE(r.out.find("JTAG Chain : TDO -<-*18v02[05025093H]-<- v100[00614093H]-<-TDI\n"
                          "Target 18v02 has an IR of 8 bits; only a Spartan-II (5 bits) can be configured\n"),
