@@ -72,6 +72,18 @@ struct FakeKernel {
     }
 };
 
+// Each part appears in told, in this order.
+void expect_told(const std::string &told, const std::vector<std::string> &parts) {
+    size_t at = 0;
+    for (const std::string &part : parts) {
+        at = told.find(part, at);
+        ASSERT_NE(at, std::string::npos) << "missing: " << part << "\nin:\n" << told;
+    }
+    if (parts.empty()) {
+        EXPECT_EQ(told, "");
+    }
+}
+
 class PortAccess : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -87,7 +99,6 @@ protected:
     void use(FakeKernel &kernel, const std::string &proc_dir) { vokhw::port_system() = kernel.system(proc_dir); }
 
     testsupport::TempDir proc_{"vokproc"};
-    testsupport::TempDir empty_proc_{"vokproc"};
     vokhw::PortSystem saved_;
 };
 
@@ -131,14 +142,7 @@ TEST_F(PortAccess, PpdevClaimsExclusivelyThenSharedAndSaysWhatFixesAFailure) {
         EXPECT_EQ(found, c.found);
         EXPECT_EQ(kernel.calls, c.calls);
         EXPECT_EQ(why_not, c.found ? "" : "/dev/parport0 cannot be opened");
-        size_t at = 0;
-        for (const std::string &part : c.told) {
-            at = told.find(part, at);
-            ASSERT_NE(at, std::string::npos) << "missing: " << part << "\nin:\n" << told;
-        }
-        if (c.told.empty()) {
-            EXPECT_EQ(told, "");
-        }
+        expect_told(told, c.told);
         if (port) {
             kernel.calls.clear();
             EXPECT_TRUE(port->release());
@@ -180,11 +184,7 @@ TEST_F(PortAccess, IopermIsTheFallbackWhenPpdevHasNoPortAndSaysSo) {
         EXPECT_EQ(vokhw::port_acquire(0x278), c.kind);
         std::string told = testing::internal::GetCapturedStderr();
         EXPECT_EQ(kernel.calls, c.calls);
-        size_t at = 0;
-        for (const std::string &part : c.told) {
-            at = told.find(part, at);
-            ASSERT_NE(at, std::string::npos) << "missing: " << part << "\nin:\n" << told;
-        }
+        expect_told(told, c.told);
         kernel.calls.clear();
         EXPECT_TRUE(vokhw::port_release());
         if (c.kind == PortKind::ioperm) {
