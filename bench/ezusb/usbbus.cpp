@@ -195,14 +195,18 @@ void Bus::cancel(uint64_t session, uint8_t ep) {
     collect();
 }
 
+void Bus::drop(const TransferPtr &t) {
+    t->owner = nullptr;
+    finish(*t, XFER_CANCELLED);
+    collect();
+}
+
 void Bus::finish(Transfer &t, int result) {
     if (t.finished) return;
     t.finished = true;
     t.result = result;
     Board *b = t.board >= 0 ? board(t.board) : nullptr;
-    if (t.kind == Transfer::Kind::wait) {
-        for (auto &[n, bd] : boards_) bd->answer_until_ = now_ + settings_.answer_window_ms * TICKS_PER_MS;
-    } else if (b && (t.kind == Transfer::Kind::bulk_out || (t.kind == Transfer::Kind::control && t.owner))) {
+    if (b && t.kind == Transfer::Kind::bulk_out) {
         b->answer_until_ = now_ + settings_.answer_window_ms * TICKS_PER_MS;
     } else if (b && t.kind == Transfer::Kind::bulk_in && result == XFER_OK) {
         b->answer_until_ = 0; // the answer is in
@@ -456,6 +460,16 @@ bool Bus::run(unsigned max_slots) {
             t->start = now_;
             if (t->kind != Transfer::Kind::wait && t->timeout_ms) t->deadline = now_ + t->timeout_ms * TICKS_PER_MS;
         }
+        // The boards whose bulk transfers are under way in this slot.
+        std::vector<Board *> bulk_boards;
+        for (auto &[n, b] : boards_) {
+            bool active = std::any_of(pending_.begin(), pending_.end(), [&](const TransferPtr &t) {
+                return !t->finished && t->board == n &&
+                       (t->kind == Transfer::Kind::bulk_out ||
+                        (t->kind == Transfer::Kind::bulk_in && b->answer_until_ > now_));
+            });
+            if (active) bulk_boards.push_back(b.get());
+        }
         // One bulk packet per slot, the transfers taking turns.
         std::vector<Transfer *> bulk;
         for (auto &t : pending_)
@@ -479,21 +493,14 @@ bool Bus::run(unsigned max_slots) {
 
         // Time passes: a slot while packets may move, else up to the next event.
         uint64_t step = TICKS_PER_SLOT;
-        if (!needs_slots()) {
+        if (bulk_boards.empty() && !needs_slots()) {
             step = TICKS_PER_MS;
             for (auto &t : pending_)
                 if (!t->finished && t->kind == Transfer::Kind::wait && t->end > now_) step = std::min(step, t->end - now_);
             for (auto &[n, b] : boards_)
                 if (b->enum_ == Board::Enum::waiting && b->enum_at_ > now_) step = std::min(step, b->enum_at_ - now_);
         }
-        for (auto &[n, b] : boards_) {
-            bool bulk_active = std::any_of(pending_.begin(), pending_.end(), [&](const TransferPtr &t) {
-                return !t->finished && t->board == n &&
-                       (t->kind == Transfer::Kind::bulk_out ||
-                        (t->kind == Transfer::Kind::bulk_in && b->answer_until_ > now_));
-            });
-            if (bulk_active) b->bulk_ticks_ += step;
-        }
+        for (Board *b : bulk_boards) b->bulk_ticks_ += step;
         advance(step);
         for (auto &t : pending_) {
             if (t->finished) continue;

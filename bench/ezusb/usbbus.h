@@ -12,11 +12,12 @@
 // transfer or a wait runs the clock (and every board's 8051 with it) until it is
 // over. A bulk IN is different, since a reader thread posts it before the OUT that
 // provokes its answer: an IN runs the clock only inside its board's answer window,
-// which opens when a bulk OUT, a control transfer or a wait on the board completes
-// and closes when an IN takes data, or after answer_window_ms. Outside the window
-// an IN is parked: it still takes a packet in any slot that something else runs,
-// but it moves no time itself. So an IN posted ahead of its OUT waits at no
-// simulated cost, and the firmware's time to answer the OUT is counted.
+// which opens when a bulk OUT to the board completes (and again whenever an IN
+// takes a packet, while a long answer comes in) and closes when an IN completes,
+// or after answer_window_ms. Outside the window an IN is parked: it still takes a
+// packet in any slot that something else runs, but it moves no time itself. So an
+// IN posted ahead of its OUT waits at no simulated cost, and the firmware's time
+// to answer the OUT is counted.
 //
 // bulk_us. Per board, the slots during which a bulk OUT was pending or an IN was
 // running in its window: the time the transfers would take on the real board, not
@@ -175,6 +176,9 @@ public:
     void submit(const TransferPtr &t);
     // Cancels the session's pending transfers on an endpoint address.
     void cancel(uint64_t session, uint8_t ep);
+    // Forgets a transfer whose requester has gone.
+    void drop(const TransferPtr &t);
+    bool has_session(uint64_t session) const { return sessions_.count(session) != 0; }
 
     // Advances the clock while transfers that drive it are pending, for at most
     // max_slots slots. True when more remains to run.

@@ -1,8 +1,11 @@
 #include "bench.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
+
+#include "usb_link.h"
 
 namespace bench {
 namespace {
@@ -33,6 +36,27 @@ std::string hex4(unsigned v) {
     return buf;
 }
 
+std::string hex4_lower(unsigned v) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%04x", v & 0xFFFFu);
+    return buf;
+}
+
+nlohmann::ordered_json usb_board_json(const ezusb::Board &b) {
+    return {{"number", b.number()},
+            {"board", b.kind()},
+            {"attached", b.attached()},
+            {"vid", hex4_lower(b.vid())},
+            {"pid", hex4_lower(b.pid())},
+            {"strings", b.strings()},
+            {"loads", b.loads()},
+            {"cycles", b.cycles()},
+            {"packets_out", b.packets_out()},
+            {"packets_in", b.packets_in()},
+            {"naks", b.naks()},
+            {"bulk_us", b.bulk_us()}};
+}
+
 } // namespace
 
 uint16_t parse_port_base(std::string_view text) {
@@ -53,7 +77,8 @@ uint16_t parse_port_base(std::string_view text) {
 }
 
 Bench::Bench()
-    : target_(std::make_unique<Target>()), lines_(*target_), last_wall_(std::chrono::steady_clock::now()) {}
+    : target_(std::make_unique<Target>()), lines_(*target_), last_wall_(std::chrono::steady_clock::now()),
+      usb_(std::make_unique<ezusb::Bus>(*target_)) {}
 
 Bench::~Bench() = default;
 
@@ -77,11 +102,8 @@ std::vector<std::string> Bench::configure(const BenchConfig &config) {
     target_->set_chain(config.chain);
     target_->set_power(config.power);
     for (auto &p : config.ports) set_port(p.base, p.cable);
-    std::vector<std::string> notes;
-    for (auto &u : config.usb)
-        notes.push_back("usb " + std::to_string(u.number) + ":" + u.board +
-                        ": not available (this bench has no EZ-USB boards yet)");
-    return notes;
+    for (auto &u : config.usb) usb_->add_board(u.number, u.board);
+    return {};
 }
 
 Port *Bench::port(uint16_t base) {
@@ -109,6 +131,52 @@ void Bench::release_all(const void *client) {
         it = it->second == client ? holders_.erase(it) : std::next(it);
 }
 
+void Bench::leave_session(uint64_t session, bool close_now) {
+    auto it = session_links_.find(session);
+    if (it != session_links_.end() && !close_now && --it->second > 0) return;
+    if (it != session_links_.end()) session_links_.erase(it);
+    usb_->close(session);
+}
+
+void Bench::dispatch_usb() {
+    for (auto &t : usb_->take_finished()) {
+        auto *link = static_cast<UsbLink *>(t->owner);
+        if (links_.count(link)) link->completed(*t);
+    }
+}
+
+bool Bench::run_usb(unsigned max_slots) {
+    dispatch_usb();
+    bool busy = usb_->run(max_slots);
+    dispatch_usb();
+    return busy;
+}
+
+std::string Bench::usb_request(std::string_view value) {
+    Words w = split_option(value);
+    if (w.value.empty()) { // "N:BOARD"
+        BenchConfig parsed;
+        apply_bench_option(parsed, "usb", value);
+        auto &u = parsed.usb.at(0);
+        usb_->add_board(u.number, u.board);
+        return "usb " + std::to_string(u.number) + ": " + u.board + "\n";
+    }
+    int n = -1;
+    try {
+        size_t used = 0;
+        n = std::stoi(w.key, &used);
+        if (used != w.key.size()) n = -1;
+    } catch (const std::exception &) {
+    }
+    ezusb::Board *b = n >= 0 ? usb_->board(n) : nullptr;
+    if (!b) throw std::invalid_argument("no usb board " + w.key);
+    if (w.value == "unplug") usb_->unplug(n);
+    else if (w.value == "plug") usb_->plug(n);
+    else if (w.value == "reset-counts") b->reset_counts();
+    else throw std::invalid_argument("usb N unplug|plug|reset-counts");
+    return "usb " + std::to_string(n) + " " + w.value + "\n";
+}
+
 void Bench::catch_up_wall_clock() {
     auto now = std::chrono::steady_clock::now();
     auto gap = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_wall_).count();
@@ -123,20 +191,28 @@ std::string Bench::status_text() const {
     for (auto &[base, p] : ports_)
         s += "port " + hex4(base) + ": cable " + p->cable_name() + ", reads " + std::to_string(p->reads()) +
              ", writes " + std::to_string(p->writes()) + "\n";
+    for (auto &[n, b] : usb_->boards()) {
+        s += "usb " + std::to_string(n) + ": " + b->kind() + ", " + (b->attached() ? "attached" : "detached") + ", " +
+             hex4_lower(b->vid()) + ":" + hex4_lower(b->pid()) + ", strings";
+        if (b->strings().empty()) s += " none";
+        for (auto &str : b->strings()) s += " " + nlohmann::json(str).dump();
+        s += ", loads " + std::to_string(b->loads()) + ", cycles " + std::to_string(b->cycles()) + ", packets out " +
+             std::to_string(b->packets_out()) + " in " + std::to_string(b->packets_in()) + ", naks " +
+             std::to_string(b->naks()) + ", bulk_us " + std::to_string(b->bulk_us()) + "\n";
+    }
     return s;
 }
 
 std::string Bench::status_json() const {
-    std::string s = "{\"target\":" + target_->status_json() + ",\"ports\":[";
-    bool first = true;
-    for (auto &[base, p] : ports_) {
-        if (!first) s += ",";
-        first = false;
-        s += "{\"base\":\"0x" + hex4(base) + "\",\"cable\":\"" + p->cable_name() +
-             "\",\"reads\":" + std::to_string(p->reads()) + ",\"writes\":" + std::to_string(p->writes()) + "}";
-    }
-    s += "],\"usb\":[]}\n";
-    return s;
+    nlohmann::ordered_json j;
+    j["target"] = nlohmann::ordered_json::parse(target_->status_json());
+    j["ports"] = nlohmann::ordered_json::array();
+    for (auto &[base, p] : ports_)
+        j["ports"].push_back(
+            {{"base", "0x" + hex4(base)}, {"cable", p->cable_name()}, {"reads", p->reads()}, {"writes", p->writes()}});
+    j["usb"] = nlohmann::ordered_json::array();
+    for (auto &[n, b] : usb_->boards()) j["usb"].push_back(usb_board_json(*b));
+    return j.dump() + "\n";
 }
 
 std::string Bench::request(std::string_view text, bool &ok) {
@@ -161,10 +237,7 @@ std::string Bench::request(std::string_view text, bool &ok) {
             return "chain of " + std::to_string(n) + (n == 1 ? " device\n" : " devices\n");
         }
         if (o.key == "port") return set_port(o.value) + "\n";
-        if (o.key == "usb") {
-            ok = false;
-            return "usb " + o.value + ": not available\n";
-        }
+        if (o.key == "usb") return usb_request(o.value);
         if (o.key == "trace") {
             // "trace BASE on|off" records accesses; "trace BASE" lists them.
             Words t = split_option(o.value);

@@ -1,11 +1,13 @@
-// One bench: the target (supply and JTAG chain) and the parallel ports with their
-// cables, set up from bench options and changed by control requests.
+// One bench: the target (supply and JTAG chain), the parallel ports with their
+// cables and the EZ-USB boards on the USB bus, set up from bench options and
+// changed by control requests.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,8 +16,11 @@
 #include "lines.h"
 #include "port.h"
 #include "target.h"
+#include "usbbus.h"
 
 namespace bench {
+
+class UsbLink;
 
 // "0x378", "378", "0378" -> 0x378. Throws std::invalid_argument.
 uint16_t parse_port_base(std::string_view text);
@@ -47,7 +52,21 @@ public:
     void release(uint16_t base, const void *client);
     void release_all(const void *client);
 
+    // The USB bus and the clients' links to it.
+    ezusb::Bus &usb() { return *usb_; }
+    void add_link(UsbLink *link) { links_.insert(link); }
+    void remove_link(UsbLink *link) { links_.erase(link); }
+    // A session of the bus ends when its last link leaves (or at once, close_now).
+    void join_session(uint64_t session) { ++session_links_[session]; }
+    void leave_session(uint64_t session, bool close_now = false);
+    // Runs the bus for at most max_slots slots and hands finished transfers to
+    // their links; true while transfers still drive the clock.
+    bool run_usb(unsigned max_slots);
+
 private:
+    std::string usb_request(std::string_view value);
+    void dispatch_usb();
+
     std::string set_port(uint16_t base, const std::string &cable);
     std::string set_port(std::string_view base_cable); // "0x378:xilinx"
 
@@ -56,6 +75,9 @@ private:
     std::map<uint16_t, std::unique_ptr<Port>> ports_;
     std::map<uint16_t, const void *> holders_;
     std::chrono::steady_clock::time_point last_wall_;
+    std::unique_ptr<ezusb::Bus> usb_;
+    std::set<UsbLink *> links_;
+    std::map<uint64_t, int> session_links_;
 };
 
 } // namespace bench

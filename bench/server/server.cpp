@@ -21,6 +21,8 @@ namespace {
 
 constexpr size_t HELLO_MAX = 4096;
 constexpr size_t READ_CHUNK = 1 << 18;
+// Bus slots run between two looks at the sockets (about 3 ms of simulated time).
+constexpr unsigned USB_SLOTS_PER_ROUND = 64;
 
 sockaddr_un unix_address(const std::string &path) {
     sockaddr_un addr{};
@@ -82,6 +84,14 @@ void Connection::received(const uint8_t *data, size_t size, std::vector<uint8_t>
     if (kind_ == Kind::Hello) hello();
     if (kind_ == Kind::Port) port_records(out);
     if (kind_ == Kind::Ctl) ctl_line(out);
+    if (kind_ == Kind::Usb) {
+        if (!usb_->received(in_.data(), in_.size(), out)) broken_ = true;
+        in_.clear();
+    }
+}
+
+void Connection::take_output(std::vector<uint8_t> &out) {
+    if (usb_) usb_->take_output(out);
 }
 
 void Connection::port_records(std::vector<uint8_t> &out) {
@@ -141,6 +151,10 @@ void Connection::hello() {
     size_t plen = std::strlen(benchwire::CTL_PREFIX);
     if (line + "\n" == benchwire::PORT_HELLO) {
         kind_ = Kind::Port;
+        in_.erase(in_.begin(), nl + 1);
+    } else if (line + "\n" == benchwire::USB_HELLO) {
+        kind_ = Kind::Usb;
+        usb_ = std::make_unique<UsbLink>(bench_);
         in_.erase(in_.begin(), nl + 1);
     } else if (line.compare(0, plen, benchwire::CTL_PREFIX) == 0) {
         kind_ = Kind::Ctl;
@@ -210,6 +224,17 @@ struct Server::Impl {
         if (c.conn.finished()) c.dead = true;
     }
 
+    // Runs the USB bus for a while and sends the answers it completed; true while
+    // transfers still drive its clock.
+    bool run_usb() {
+        bool busy = bench.run_usb(USB_SLOTS_PER_ROUND);
+        for (auto &c : clients) {
+            c->conn.take_output(c->out);
+            if (!c->out.empty()) flush(*c);
+        }
+        return busy;
+    }
+
     void reap() {
         for (auto it = clients.begin(); it != clients.end();) {
             Client &c = **it;
@@ -253,12 +278,20 @@ Server::~Server() {
 }
 
 void Server::run(const std::function<bool()> &stop, int wake_fd) {
-    while (!stop()) impl_->once(50, wake_fd, true);
+    bool busy = false;
+    while (!stop()) {
+        impl_->once(busy ? 0 : 50, wake_fd, true);
+        busy = impl_->run_usb();
+    }
 }
 
 void Server::drain(int timeout_ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!impl_->clients.empty() && std::chrono::steady_clock::now() < end) impl_->once(20, -1, true);
+    bool busy = false;
+    while (!impl_->clients.empty() && std::chrono::steady_clock::now() < end) {
+        impl_->once(busy ? 0 : 20, -1, true);
+        busy = impl_->run_usb();
+    }
 }
 
 size_t Server::clients() const { return impl_->clients.size(); }

@@ -1,6 +1,6 @@
 // Serves one bench over a Unix stream socket to several clients at once: port
-// clients speak the binary records of drivers/hw/bench_protocol.h, controllers send
-// one "CTL <request>" line and get the answer as text.
+// clients speak the binary records of drivers/hw/bench_protocol.h, USB clients its
+// USB requests, controllers send one "CTL <request>" line and get the answer as text.
 #pragma once
 
 #include <functional>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bench.h"
+#include "usb_link.h"
 
 namespace bench {
 
@@ -21,7 +22,8 @@ std::string private_socket_path();
 
 // One client's side of the protocol, apart from its socket: the bytes it sends go
 // in, the answer comes out. The first line names the kind: "PORT" (binary
-// records follow) or "CTL <request>" (one request, then the server closes).
+// records follow), "USB" (USB requests follow) or "CTL <request>" (one request,
+// then the server closes).
 class Connection {
 public:
     explicit Connection(Bench &bench);
@@ -31,13 +33,15 @@ public:
 
     // Handles bytes as they arrive, in pieces of any size; answers are appended to out.
     void received(const uint8_t *data, size_t size, std::vector<uint8_t> &out);
+    // Answers that became ready later (USB transfers completed by the bus).
+    void take_output(std::vector<uint8_t> &out);
     // The answer is complete: the server closes the connection once it is sent.
     bool finished() const { return finished_; }
     // The client broke the protocol: the server drops it.
     bool broken() const { return broken_; }
 
 private:
-    enum class Kind { Hello, Port, Ctl };
+    enum class Kind { Hello, Port, Ctl, Usb };
     void hello();
     void port_records(std::vector<uint8_t> &out);
     void ctl_line(std::vector<uint8_t> &out);
@@ -49,6 +53,7 @@ private:
     uint16_t base_ = 0;
     bool finished_ = false;
     bool broken_ = false;
+    std::unique_ptr<UsbLink> usb_;
 };
 
 class Server {

@@ -1,0 +1,178 @@
+// Boards on the bench's bus, driven as a host drives them: enumeration of a bare
+// chip, a firmware download that renumerates, bulk transfers and their timing.
+#include <gtest/gtest.h>
+
+#include "fw_image.h"
+#include "usbbus.h"
+
+using namespace bench;
+using namespace bench::ezusb;
+
+namespace {
+
+class BusTest : public ::testing::Test {
+protected:
+    Target target;
+    Bus bus{target};
+    Board *board = nullptr;
+
+    void SetUp() override {
+        board = &bus.add_board(0, "an2135sc-jtag");
+        wait_ms(200);
+    }
+
+    TransferPtr run(TransferPtr t) {
+        bus.submit(t);
+        while (!t->finished && bus.run(1000)) {
+        }
+        bus.take_finished();
+        return t;
+    }
+    void wait_ms(uint64_t ms) {
+        auto t = std::make_shared<Transfer>();
+        t->timeout_ms = ms;
+        t->owner = this;
+        run(t);
+    }
+    static TransferPtr control(uint64_t session, uint8_t type, uint8_t request, uint16_t value, uint16_t length,
+                               std::vector<uint8_t> out = {}) {
+        auto t = std::make_shared<Transfer>();
+        t->kind = Transfer::Kind::control;
+        t->session = session;
+        t->setup = SetupPacket::make(type, request, value, 0, length);
+        t->data = std::move(out);
+        t->timeout_ms = 1000;
+        t->owner = reinterpret_cast<void *>(1); // a host's transfer, not the bus's own
+        return t;
+    }
+    static TransferPtr bulk(uint64_t session, uint8_t ep, std::vector<uint8_t> out, size_t in_length = 0) {
+        auto t = std::make_shared<Transfer>();
+        t->kind = ep & 0x80 ? Transfer::Kind::bulk_in : Transfer::Kind::bulk_out;
+        t->session = session;
+        t->ep = ep;
+        t->length = ep & 0x80 ? in_length : out.size();
+        t->data = std::move(out);
+        t->owner = reinterpret_cast<void *>(1);
+        return t;
+    }
+    uint64_t open() {
+        int error = 0;
+        uint64_t s = bus.open(0, &error);
+        EXPECT_NE(s, 0u) << error;
+        return s;
+    }
+    // Holds the 8051, writes the image in pieces, releases it, and lets the board
+    // come back as the host would, with waits.
+    void download(const std::string &name) {
+        std::vector<uint8_t> image = fw_image(name);
+        ASSERT_EQ(image.size(), 4096u);
+        uint64_t s = open();
+        ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {1}))->result, XFER_OK);
+        for (size_t at = 0; at < image.size(); at += 1023) {
+            size_t n = std::min<size_t>(1023, image.size() - at);
+            std::vector<uint8_t> piece(image.begin() + long(at), image.begin() + long(at + n));
+            ASSERT_EQ(run(control(s, 0x40, 0xA0, uint16_t(at), uint16_t(n), piece))->result, XFER_OK);
+        }
+        ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {0}))->result, XFER_OK);
+        bus.close(s);
+        for (int i = 0; i < 100 && !board->present(); ++i) wait_ms(50);
+        ASSERT_TRUE(board->present());
+    }
+};
+
+TEST_F(BusTest, BareBoardIsTheDefaultDevice) {
+    ASSERT_TRUE(board->present());
+    EXPECT_EQ(board->vid(), 0x0547);
+    EXPECT_EQ(board->pid(), 0x2131);
+    EXPECT_TRUE(board->strings().empty());
+    EXPECT_EQ(board->config_descriptor().size(), 18u); // configuration and interface, no endpoints
+    uint64_t s = open();
+    struct Case {
+        const char *what;
+        uint8_t type, request;
+        uint16_t value, length;
+        std::vector<uint8_t> out;
+        int result;
+    } cases[] = {
+        {"string descriptor", 0x80, 6, 0x0300, 255, {}, XFER_PIPE},
+        {"device descriptor", 0x80, 6, 0x0100, 18, {}, XFER_OK},
+        {"0xA0 read of the last RAM byte", 0xC0, 0xA0, 0x1B3F, 1, {}, XFER_OK},
+        {"0xA0 write past the RAM", 0x40, 0xA0, 0x1B3F, 2, {1, 2}, XFER_PIPE},
+        {"0xA0 write of a register other than CPUCS", 0x40, 0xA0, 0x7FD6, 1, {0}, XFER_PIPE},
+        {"0xA0 write of CPUCS", 0x40, 0xA0, 0x7F92, 1, {1}, XFER_OK},
+        {"vendor request the core does not know", 0x40, 0xA3, 0, 0, {}, XFER_TIMEOUT},
+    };
+    for (auto &c : cases) {
+        auto t = run(control(s, c.type, c.request, c.value, c.length, c.out));
+        EXPECT_EQ(t->result, c.result) << c.what;
+    }
+}
+
+TEST_F(BusTest, DownloadedFirmwareRenumeratesAndAnswersWithItsOwnDescriptors) {
+    uint64_t bare = open();
+    bus.close(bare);
+    download("echo");
+    EXPECT_EQ(board->strings(), (std::vector<std::string>{"VOKTEST", "ECHO"}));
+    EXPECT_EQ(board->config_descriptor().size(), 39u);
+    EXPECT_EQ(board->loads(), 1);
+    EXPECT_EQ(bus.session_board(bare), nullptr); // the old device is gone
+    uint64_t s = open();
+    int error = 0;
+    EXPECT_EQ(bus.open(0, &error), 0u);
+    EXPECT_EQ(error, XFER_BUSY); // the interface is claimed once
+    auto t = run(control(s, 0x80, 6, 0x0302, 255));
+    ASSERT_EQ(t->result, XFER_OK);
+    EXPECT_EQ(t->data.size(), 10u);
+    EXPECT_EQ(run(control(s, 0x80, 6, 0x0305, 255))->result, XFER_PIPE); // the firmware stalls it
+}
+
+TEST_F(BusTest, InPostedBeforeItsOutWaitsWithoutTimeAndGetsTheEcho) {
+    download("echo");
+    uint64_t s = open();
+    auto in = bulk(s, 0x82, {}, 64);
+    bus.submit(in);
+    uint64_t before = bus.now();
+    EXPECT_FALSE(bus.run(1000)); // parked: nothing drives the clock
+    EXPECT_EQ(bus.now(), before);
+    EXPECT_FALSE(in->finished);
+    std::vector<uint8_t> data{1, 2, 3, 4, 5, 6, 7};
+    run(bulk(s, 0x02, data));
+    while (!in->finished && bus.run(1000)) {
+    }
+    ASSERT_TRUE(in->finished);
+    EXPECT_EQ(in->result, XFER_OK);
+    EXPECT_EQ(in->data, data);
+    EXPECT_EQ(board->packets_out(), 1u);
+    EXPECT_EQ(board->packets_in(), 1u);
+    EXPECT_LT(board->bulk_us(), 1000u); // the answer's time, not the idle time before the OUT
+}
+
+TEST_F(BusTest, BulkOutCeilingIs1216BytesPerMillisecond) {
+    download("echo");
+    uint64_t s = open();
+    board->reset_counts();
+    const size_t bytes = 1216 * 20;
+    auto t = run(bulk(s, 0x04, std::vector<uint8_t>(bytes, 0x5A)));
+    ASSERT_EQ(t->result, XFER_OK);
+    EXPECT_EQ(board->packets_out(), bytes / 64);
+    EXPECT_EQ(board->naks(), 0u);
+    EXPECT_EQ(board->bulk_us(), 20000u) << "naks " << board->naks();
+}
+
+TEST_F(BusTest, UnplugEndsPendingTransfersAndPlugBringsBackABareChip) {
+    download("echo");
+    uint64_t s = open();
+    auto in = bulk(s, 0x82, {}, 64);
+    bus.submit(in);
+    bus.unplug(0);
+    EXPECT_TRUE(in->finished);
+    EXPECT_EQ(in->result, XFER_NO_DEVICE);
+    EXPECT_FALSE(board->attached());
+    bus.plug(0);
+    wait_ms(200);
+    EXPECT_TRUE(board->present());
+    EXPECT_TRUE(board->strings().empty());
+    EXPECT_TRUE(board->chip().in_reset());
+}
+
+} // namespace
