@@ -44,10 +44,15 @@ protected:
     {
         ASSERT_TRUE(wait_until([&] { return run.output().find(kHalfWay) != std::string::npos; }, 60, 1))
             << run.output();
+        ASSERT_GT(run.pid(), 0) << "the run ended early: " << run.output();
         ASSERT_EQ(::kill(run.pid(), SIGSTOP), 0);
         ASSERT_EQ(run.output().find(kLastBlock), std::string::npos) << "the run passed its last block before it froze";
     }
-    static void thaw(Background &run) { ::kill(run.pid(), SIGCONT); }
+    static void thaw(Background &run)
+    {
+        if (run.pid() > 0)
+            ::kill(run.pid(), SIGCONT);
+    }
 
     DeviceState device() { return parse_state(ctl(socket, "status").out).devices[0]; }
     bool device_becomes(const Bitstream &bit, int configurations)
@@ -57,7 +62,7 @@ protected:
                 const DeviceState d = device();
                 return d.configured && d.digest == bit.digest && d.configurations == configurations;
             },
-            30, 50);
+            60, 50);
     }
 
     Bitstream first;
