@@ -157,16 +157,32 @@ TEST_F(UsbOnBench, SupplyOff) {
 TEST_F(UsbOnBench, BoardUnpluggedDuringConfiguration) {
     serve({"--chain", "2s200", "--usb", "0:an2135sc-jtag"});
     std::string file = mkbit("2s200");
-    // Load the firmware first, so that the unplug falls into the configuration.
-    ASSERT_EQ(vokusb(file).status, 0);
-    Background run(vokusb_argv(file), dir.path(), dir / "vokusb.log", {{"VOKBENCH", socket}});
-    ASSERT_TRUE(wait_until([&] { return has(run.output(), "Configration bit"); }, 60)) << run.output();
-    Result unplug = ctl({"usb", "0", "unplug"});
-    ASSERT_EQ(unplug.status, 0) << unplug.out;
-    ASSERT_TRUE(run.wait(60)) << "vokusb hangs: " << run.output();
-    EXPECT_NE(run.status(), 0) << run.output();
-    EXPECT_LT(run.status(), 128) << "ended by a signal: " << run.output();
-    EXPECT_TRUE(has(run.output(), "error ! USB")) << run.output();
+    // The unplug comes from another process, so on a busy machine it may land
+    // after the configuration has ended; then the board goes back in and the
+    // run is tried again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        SCOPED_TRACE(attempt);
+        ASSERT_EQ(vokusb(file).status, 0); // the firmware is loaded before the run that matters
+        Background run(vokusb_argv(file), dir.path(), dir / "vokusb.log", {{"VOKBENCH", socket}});
+        ASSERT_TRUE(wait_until([&] { return has(run.output(), "Configration bit"); }, 60))
+            << run.output();
+        Result unplug = ctl({"usb", "0", "unplug"});
+        ASSERT_EQ(unplug.status, 0) << unplug.out;
+        ASSERT_TRUE(run.wait(60)) << "vokusb hangs: " << run.output();
+        EXPECT_LT(run.status(), 128) << "ended by a signal: " << run.output();
+        if (run.status() != 0) {
+            EXPECT_TRUE(has(run.output(), "error ! USB")) << run.output();
+            return;
+        }
+        ASSERT_EQ(ctl({"usb", "0", "plug"}).status, 0);
+        ASSERT_TRUE(wait_until(
+            [] {
+                vokhw::usb_wait_ms(50);
+                return !vokhw::usb_list_boards().empty();
+            },
+            10));
+    }
+    FAIL() << "the unplug never fell into a configuration";
 }
 
 } // namespace
