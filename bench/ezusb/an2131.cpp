@@ -7,6 +7,11 @@ namespace bench::ezusb {
 
 namespace {
 
+// memcpy, but a count of 0 may come with a null pointer.
+void copy_bytes(void *dst, const void *src, size_t n) {
+    if (n) std::memcpy(dst, src, n);
+}
+
 constexpr uint16_t ALIAS_BEGIN = 0x1B40, ALIAS_END = 0x2000, ALIAS_SHIFT = 0x6000;
 constexpr uint8_t PR2IN = 0x01, PR2OUT = 0x08;
 constexpr uint8_t TOG_IO = 0x10, TOG_R = 0x20, TOG_S = 0x40, TOG_Q = 0x80;
@@ -90,7 +95,7 @@ bool An2131::host_write(uint16_t addr, std::span<const uint8_t> bytes) {
         return true;
     }
     if (size_t(addr) + bytes.size() > RAM_END) return false;
-    std::memcpy(&mem_[addr], bytes.data(), bytes.size());
+    copy_bytes(&mem_[addr], bytes.data(), bytes.size());
     if (!bytes.empty()) host_wrote_ram_ = true;
     return true;
 }
@@ -101,7 +106,7 @@ bool An2131::host_read(uint16_t addr, std::span<uint8_t> bytes) {
         return true;
     }
     if (size_t(addr) + bytes.size() > RAM_END) return false;
-    std::memcpy(bytes.data(), &mem_[addr], bytes.size());
+    copy_bytes(bytes.data(), &mem_[addr], bytes.size());
     return true;
 }
 
@@ -379,7 +384,7 @@ void An2131::arm_in(int ep, uint8_t count) {
     if (paired(ep, true)) {
         if (pair_in_count_ < 2) {
             auto &slot = pair_in_[size_t(pair_in_count_++)];
-            std::memcpy(slot.data.data(), &mem_[reg::inbuf(ep)], size_t(n));
+            copy_bytes(slot.data.data(), &mem_[reg::inbuf(ep)], size_t(n));
             slot.len = n;
         }
         // Busy only when both buffers wait for the host.
@@ -404,7 +409,7 @@ void An2131::arm_out(int ep) {
             pair_out_armed2_ = true;
         }
         if (pair_out_count_ > 0) {
-            std::memcpy(&mem_[reg::outbuf(ep)], pair_out_[0].data.data(), size_t(pair_out_[0].len));
+            copy_bytes(&mem_[reg::outbuf(ep)], pair_out_[0].data.data(), size_t(pair_out_[0].len));
             mem_[reg::outbc(ep)] = uint8_t(pair_out_[0].len);
         }
         mem_[reg::outcs(ep)] = uint8_t((mem_[reg::outcs(ep)] & ~EPCS_BSY) | (pair_out_count_ == 0 ? EPCS_BSY : 0));
@@ -440,7 +445,7 @@ void An2131::bus_reset() {
 }
 
 void An2131::setup_packet(const std::array<uint8_t, 8> &setup) {
-    std::memcpy(&mem_[reg::SETUPDAT], setup.data(), 8);
+    copy_bytes(&mem_[reg::SETUPDAT], setup.data(), 8);
     mem_[reg::EP0CS] = EP0CS_HSNAK;
     sud_active_ = false;
     toggle_in_[0] = toggle_out_[0] = true; // the data stage starts with DATA1
@@ -452,7 +457,7 @@ int An2131::ep0_in(uint8_t *buf) {
     if (sud_active_) return sudptr_packet(buf);
     if (!(mem_[reg::EP0CS] & EP0CS_INBSY)) return -1;
     int n = mem_[reg::IN0BC];
-    std::memcpy(buf, &mem_[reg::inbuf(0)], size_t(n));
+    copy_bytes(buf, &mem_[reg::inbuf(0)], size_t(n));
     mem_[reg::EP0CS] &= uint8_t(~EP0CS_INBSY);
     request(reg::IN07IRQ, 0x01);
     return n;
@@ -461,7 +466,7 @@ int An2131::ep0_in(uint8_t *buf) {
 bool An2131::ep0_out(const uint8_t *data, int len) {
     if (!(mem_[reg::EP0CS] & EP0CS_OUTBSY)) return false;
     len = std::min(len, EP_SIZE);
-    std::memcpy(&mem_[reg::outbuf(0)], data, size_t(len));
+    copy_bytes(&mem_[reg::outbuf(0)], data, size_t(len));
     mem_[reg::OUT0BC] = uint8_t(len);
     mem_[reg::EP0CS] &= uint8_t(~EP0CS_OUTBSY);
     request(reg::OUT07IRQ, 0x01);
@@ -491,17 +496,17 @@ int An2131::bulk_out(int ep, const uint8_t *data, int len) {
         int room = pair_out_armed2_ ? 2 : 0;
         if (pair_out_count_ >= room) return -1;
         auto &slot = pair_out_[size_t(pair_out_count_++)];
-        std::memcpy(slot.data.data(), data, size_t(len));
+        copy_bytes(slot.data.data(), data, size_t(len));
         slot.len = len;
         if (pair_out_count_ == 1) {
-            std::memcpy(&mem_[reg::outbuf(ep)], data, size_t(len));
+            copy_bytes(&mem_[reg::outbuf(ep)], data, size_t(len));
             mem_[reg::outbc(ep)] = uint8_t(len);
         }
         if (pair_out_count_ == 2) pair_out_armed2_ = false;
         mem_[reg::outcs(ep)] &= uint8_t(~EPCS_BSY);
     } else {
         if (!(mem_[reg::outcs(ep)] & EPCS_BSY)) return -1;
-        std::memcpy(&mem_[reg::outbuf(ep)], data, size_t(len));
+        copy_bytes(&mem_[reg::outbuf(ep)], data, size_t(len));
         mem_[reg::outbc(ep)] = uint8_t(len);
         mem_[reg::outcs(ep)] &= uint8_t(~EPCS_BSY);
     }
@@ -517,14 +522,14 @@ int An2131::bulk_in(int ep, uint8_t *buf) {
     if (paired(ep, true)) {
         if (pair_in_count_ == 0) return -1;
         n = pair_in_[0].len;
-        std::memcpy(buf, pair_in_[0].data.data(), size_t(n));
+        copy_bytes(buf, pair_in_[0].data.data(), size_t(n));
         pair_in_[0] = pair_in_[1];
         --pair_in_count_;
         mem_[reg::incs(ep)] &= uint8_t(~EPCS_BSY);
     } else {
         if (!(mem_[reg::incs(ep)] & EPCS_BSY)) return -1;
         n = mem_[reg::inbc(ep)];
-        std::memcpy(buf, &mem_[reg::inbuf(ep)], size_t(n));
+        copy_bytes(buf, &mem_[reg::inbuf(ep)], size_t(n));
         mem_[reg::incs(ep)] &= uint8_t(~EPCS_BSY);
     }
     toggle_in_[size_t(ep)] = !toggle_in_[size_t(ep)];

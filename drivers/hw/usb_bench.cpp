@@ -16,6 +16,11 @@ namespace vokhw {
 
 namespace {
 
+// memcpy, but a count of 0 may come with a null pointer.
+void copy_bytes(void *dst, const void *src, size_t n) {
+    if (n) std::memcpy(dst, src, n);
+}
+
 using benchwire::UsbAnswer;
 using benchwire::UsbRequest;
 
@@ -135,7 +140,7 @@ public:
         if (a.result < 0) return a.result;
         if (in) {
             size_t n = std::min<size_t>(back.size(), length);
-            std::memcpy(data, back.data(), n);
+            copy_bytes(data, back.data(), n);
             return int(n);
         }
         return int(a.count);
@@ -160,7 +165,7 @@ public:
             int rc = exchange(r, in ? nullptr : data + done, in ? timeout_ms : 0, a, back);
             if (rc < 0) return rc;
             uint32_t got = in ? std::min<uint32_t>(uint32_t(back.size()), chunk) : std::min(a.count, chunk);
-            if (in) std::memcpy(data + done, back.data(), got);
+            if (in) copy_bytes(data + done, back.data(), got);
             done += int(got);
             *transferred = done;
             if (a.result < 0) return a.result;
