@@ -207,13 +207,12 @@ void Cpu8051::write_sfr(uint8_t addr, uint8_t value) {
     case SPC_FNC: r = value & 0x01; return;
     case EXIF: r = (value & 0xF7) | 0x08; check_interrupts_soon(); return;
     case SCON0: {
-        // Serial events up to the cycle before this write takes effect come first;
-        // a flag that the engine set there survives the write.
-        uint8_t before = r;
+        // The write takes effect when the instruction ends. Serial events before
+        // the cycle ahead of that come first; a flag that the engine sets in that
+        // last cycle is applied after the write, so the write cannot clear it.
         if (serial_busy() && instr_end_ >= 2) serial_advance(4 * instr_end_ - 5);
-        uint8_t fresh = r & ~before & 0x03;
         uint8_t old = r;
-        r = value | fresh;
+        r = value;
         check_interrupts_soon();
         serial_scon_written(old);
         return;

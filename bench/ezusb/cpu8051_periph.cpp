@@ -250,15 +250,14 @@ void Cpu8051::serial_advance(uint64_t clk) {
 // modelled: nothing shifts in them.
 void Cpu8051::serial_scon_written(uint8_t old) {
     const uint8_t scon = sfr_[SCON0 - 0x80];
-    if ((old ^ scon) & 0xC0) {
-        if (tx_.active) serial_abort(tx_);
-        if (rx_.active) serial_abort(rx_);
+    const bool stop_all = (old ^ scon) & 0xC0, stop_rx = stop_all || !(scon & 0x10);
+    if ((stop_all && tx_.active) || (stop_rx && rx_.active)) {
+        // The write stops the engine when the instruction ends; edges before that happen.
+        serial_advance(4 * instr_end_ - 1);
+        if (stop_all && tx_.active) serial_abort(tx_);
+        if (stop_rx && rx_.active) serial_abort(rx_);
     }
-    if (scon & 0xC0) return;
-    if (!(scon & 0x10)) {
-        if (rx_.active) serial_abort(rx_);
-        return;
-    }
+    if ((scon & 0xC0) || !(scon & 0x10)) return;
     if (!(scon & 0x01) && !rx_.active) serial_start(rx_, false, 0);
 }
 

@@ -157,5 +157,45 @@ TEST(SerialMode0, WriteDuringTransmitIsIgnored) {
     EXPECT_EQ(p.size(), 16u);
 }
 
+TEST(SerialMode0, ControlWritesStopTransfersAndSpareFreshFlags) {
+    std::vector<uint8_t> nops(8, 0x00);
+    auto program = [&](std::initializer_list<uint8_t> head, size_t n_nops, std::initializer_list<uint8_t> tail) {
+        std::vector<uint8_t> p(head);
+        p.insert(p.end(), nops.begin(), nops.begin() + n_nops);
+        p.insert(p.end(), tail);
+        return p;
+    };
+    struct {
+        const char *name;
+        std::vector<uint8_t> code;
+        uint8_t flags;          // SCON0 & 3 afterwards
+        size_t samples;         // RxD0 samples taken
+        uint64_t last_pin_clk;  // no pin changes after this
+    } cases[] = {
+        // receive from CLK 12; REN cleared by the write ending at cycle 9: four
+        // rises before it, the fifth (at 36) never comes
+        {"clearing ren stops a receive", program({0x75, SCON0, 0x30}, 3, {0x75, SCON0, 0x20}), 0, 4, 36},
+        // transmit from CLK 24; mode 1 written by the instruction ending at cycle 11
+        {"changing the mode stops a transmit", program({0x75, SCON0, 0x20, 0x75, SBUF0, 0x00}, 2, {0x75, SCON0, 0x60}),
+         0, 0, 44},
+        // TI set at CLK 63: a write ending at cycle 16 keeps it, one at 17 clears it
+        {"a write in the next cycle keeps ti", program({0x75, SCON0, 0x20, 0x75, SBUF0, 0x00}, 7, {0x75, SCON0, 0x20}),
+         0x02, 0, 64},
+        {"a later write clears ti", program({0x75, SCON0, 0x20, 0x75, SBUF0, 0x00}, 8, {0x75, SCON0, 0x20}), 0, 0, 64},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        std::copy(c.code.begin(), c.code.end(), rig.bus.code.begin());
+        rig.cpu.run_until(200);
+        EXPECT_EQ(rig.cpu.sfr(SCON0) & 3, c.flags);
+        EXPECT_EQ(pins(rig.bus, BusEvent::Sample).size(), c.samples);
+        std::vector<BusEvent> p = pins(rig.bus);
+        ASSERT_FALSE(p.empty());
+        EXPECT_LE(p.back().clk, c.last_pin_clk);
+        EXPECT_EQ(p.back().value, 0b11);
+    }
+}
+
 } // namespace
 } // namespace bench::ezusb::test
