@@ -86,7 +86,6 @@ constexpr bool is_movx(uint8_t op) {
 // power-fail interrupt, which has no priority bit; the chip's manual pages on
 // it were not available, so this follows the core.
 constexpr unsigned kResume = 6;
-constexpr unsigned kSources = 13;
 
 } // namespace
 
@@ -343,7 +342,6 @@ bool Cpu8051::take_interrupt() {
     req &= enabled;
     if (!req) return false;
     // Resume first, then by vector address.
-    unsigned order_req = req;
     int src = -1;
     unsigned level = 0;
     auto first = [](unsigned m) {
@@ -354,7 +352,7 @@ bool Cpu8051::take_interrupt() {
         src = first(req & high);
         level = 2;
     } else if (!in_service_) {
-        src = first(order_req);
+        src = first(req);
         level = (high >> src) & 1 ? 2 : 1;
     }
     if (src < 0) return false;
