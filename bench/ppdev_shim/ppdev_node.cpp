@@ -2,6 +2,7 @@
 
 #include "port_bench.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -85,7 +86,11 @@ std::vector<uint16_t> bench_port_bases(const std::string &socket_path) {
         }
     }
     ::close(fd);
-    // "ports":[{"base":"0x0378",...},...]: the entries hold no nested arrays.
+    // "ports":[{"base":"0x0378",...},...], read with the layout's white space dropped;
+    // the entries hold no nested arrays.
+    answer.erase(std::remove_if(answer.begin(), answer.end(),
+                                [](char c) { return std::isspace(static_cast<unsigned char>(c)); }),
+                 answer.end());
     size_t at = answer.find("\"ports\":[");
     if (at == std::string::npos)
         return bases;
