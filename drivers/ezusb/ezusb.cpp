@@ -71,7 +71,15 @@ std::unique_ptr<vokhw::UsbHandle> ctrl_handle;
 vokhw::UsbHandle *read_handle = nullptr;
 std::unique_ptr<Event> read_start_event;
 std::unique_ptr<Event> read_done_event;
-std::thread reader;
+// A library unloaded without ezusb_close still ends its thread first (a joinable
+// std::thread would end the process).
+struct ReadThread {
+    std::thread thread;
+    ~ReadThread() {
+        if (thread.joinable())
+            ezusb_close();
+    }
+} reader;
 std::vector<uint8_t> pipe_endpoints;
 
 // Owned by the caller while read_done_event is set, by the thread otherwise.
@@ -215,7 +223,7 @@ VOK_EXPORT int32_t ezusb_init(int32_t index, const uint8_t *image, const char *s
             read_buffer = nullptr;
             read_remaining = 0;
             read_abort = false;
-            reader = std::thread(ezusb_read_thread, nullptr);
+            reader.thread = std::thread(ezusb_read_thread, nullptr);
             return 0;
         }
         say("-Boot");
@@ -243,11 +251,11 @@ VOK_EXPORT int32_t ezusb_init(int32_t index, const uint8_t *image, const char *s
 VOK_EXPORT int32_t ezusb_close(void) {
     if (!read_start_event)
         return 0;
-    if (reader.joinable()) {
+    if (reader.thread.joinable()) {
         abort_read();
         read_buffer = nullptr;
         read_start_event->set();
-        reader.join();
+        reader.thread.join();
     }
     read_handle = nullptr;
     ctrl_handle.reset();

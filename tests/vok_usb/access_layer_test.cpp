@@ -1,5 +1,6 @@
 // The EZ-USB access layer against a scripted board behind the USB seam.
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,18 @@ TEST_F(AccessLayer, CloseEndsTheThreadAndTheHandle) {
         EXPECT_EQ(ezusb_bulk_write(0, &byte, 1), -1);
         EXPECT_EQ(ezusb_bulk_read_left(1), -1);
     }
+}
+
+TEST_F(AccessLayer, ExitWithoutCloseEndsTheThreadCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            testing::internal::CaptureStdout();
+            if (ezusb_init(0, image.data(), "JTAG", "V009") == 0)
+                std::exit(0);
+            std::exit(3);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 TEST(AccessLayerParts, StringDecoding) {
