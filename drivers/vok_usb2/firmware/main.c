@@ -40,7 +40,9 @@ void main(void)
     OEA = TDI;
     SCON0 = 0;                    /* mode 0 at CLK24/12, receiver off */
     ISOCTL = ISOCTL_ISODISAB;
-    USBPAIR = 0;
+    /* EP2 OUT double-buffered (with EP3's buffer): the next packet arrives
+     * while this one shifts, so the host never waits for the re-arm. */
+    USBPAIR = 0x08;
     FASTXFR = 0;
     IN07VAL = 0x57;               /* EP0, EP1, EP2, EP4, EP6 */
     OUT07VAL = 0x57;
