@@ -1,5 +1,7 @@
 #include "target.h"
 
+#include <nlohmann/json.hpp>
+
 #include "spartan2.h"
 #include "tap.h"
 #include "words.h"
@@ -350,29 +352,31 @@ std::string Target::status_text() const {
 
 std::string Target::status_json() const {
     const Impl &m = *impl_;
-    std::string out = std::string("{\"power\":") + (m.powered ? "true" : "false") + ",\"devices\":[";
+    nlohmann::ordered_json j;
+    j["power"] = m.powered;
+    j["devices"] = nlohmann::ordered_json::array();
     for (size_t i = 0; i < m.devs.size(); i++) {
         const DeviceSpec &s = m.layout[i];
-        if (i)
-            out += ",";
-        out += "{\"index\":" + std::to_string(i) + ",\"kind\":\"" + kind_name(s.kind) + "\",\"part\":\"" +
-               s.part + "\",\"idcode\":\"" + hex32(m.devs[i]->idcode()) + "\",\"ir_len\":" +
-               std::to_string(m.devs[i]->ir_len()) + ",\"tap\":\"" + tap_state_name(m.devs[i]->state()) + "\"";
+        nlohmann::ordered_json d = {{"index", i},
+                                    {"kind", kind_name(s.kind)},
+                                    {"part", s.part},
+                                    {"idcode", hex32(m.devs[i]->idcode())},
+                                    {"ir_len", m.devs[i]->ir_len()},
+                                    {"tap", tap_state_name(m.devs[i]->state())}};
         if (const Spartan2 *f = m.fpgas[i]) {
-            out += std::string(",\"serial\":") + (int(i) == m.serial_index ? "true" : "false") +
-                   ",\"configured\":" + (f->configured() ? "true" : "false") +
-                   ",\"done\":" + (m.powered && f->done_pin() ? "true" : "false") +
-                   ",\"init\":" + (m.powered && f->init_pin() ? "true" : "false") +
-                   ",\"status\":\"" + hex32(m.powered ? f->status_word() : 0) + "\"" +
-                   ",\"crc_errors\":" + std::to_string(f->crc_errors()) +
-                   ",\"frames_written\":" + std::to_string(f->frames_written()) +
-                   ",\"configurations\":" + std::to_string(f->configurations()) +
-                   ",\"digest\":\"" + hex64(f->digest()) + "\"";
+            d["serial"] = int(i) == m.serial_index;
+            d["configured"] = f->configured();
+            d["done"] = m.powered && f->done_pin();
+            d["init"] = m.powered && f->init_pin();
+            d["status"] = hex32(m.powered ? f->status_word() : 0);
+            d["crc_errors"] = f->crc_errors();
+            d["frames_written"] = f->frames_written();
+            d["configurations"] = f->configurations();
+            d["digest"] = hex64(f->digest());
         }
-        out += "}";
+        j["devices"].push_back(std::move(d));
     }
-    out += "]}";
-    return out;
+    return j.dump();
 }
 
 } // namespace bench
