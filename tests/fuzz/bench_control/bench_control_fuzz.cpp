@@ -4,7 +4,9 @@
 // along and checks every answer: one byte per open, read and release record,
 // none per write; a port held by one client is refused to the others; a control
 // request is answered with a line and ends its connection; broken hellos and
-// records drop the client. At the end the bench's status must still be valid JSON.
+// records drop the client. USB clients are fed and their answers collected with
+// the bus running between pieces. At the end the bench's status must still be
+// valid JSON.
 #include <map>
 #include <memory>
 #include <string>
@@ -24,7 +26,7 @@ constexpr int CONNECTIONS = 3;
 
 struct Client {
     std::unique_ptr<bench::Connection> conn;
-    enum class Kind { Hello, Port, Ctl, Gone } kind = Kind::Hello;
+    enum class Kind { Hello, Port, Ctl, Usb, Gone } kind = Kind::Hello;
     std::string pending;     // bytes the model has not yet accounted for
     bool holds = false;      // the model's view of the claim
     uint16_t base = 0;
@@ -37,6 +39,7 @@ bench::BenchConfig start_config()
     bench::apply_bench_option(cfg, "port", "0x378:xilinx");
     bench::apply_bench_option(cfg, "port", "0x278:altera");
     bench::apply_bench_option(cfg, "port", "0x3bc:none");
+    bench::apply_bench_option(cfg, "usb", "0:qrt");
     return cfg;
 }
 
@@ -116,11 +119,19 @@ struct Session {
             } else if (c.pending.compare(0, nl + 1, benchwire::PORT_HELLO) == 0) {
                 c.kind = Client::Kind::Port;
                 c.pending.erase(0, nl + 1);
+            } else if (c.pending.compare(0, nl + 1, benchwire::USB_HELLO) == 0) {
+                c.kind = Client::Kind::Usb;
             } else if (c.pending.rfind(benchwire::CTL_PREFIX, 0) == 0) {
                 c.kind = Client::Kind::Ctl;
             } else {
                 fuzz::require(c.conn->broken(), "an unknown hello drops the client");
             }
+        }
+        if (c.kind == Client::Kind::Usb) {
+            bench.run_usb(64);
+            c.conn->take_output(out);
+            c.pending.clear();
+            used = out.size(); // the USB answers are the link's own business
         }
         if (c.kind == Client::Kind::Port)
             used = port_records(c, out);
