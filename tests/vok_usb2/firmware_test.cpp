@@ -208,7 +208,7 @@ TEST_F(SpiFirmware, FullPacketCyclesPerByte) {
     struct Case {
         int ep;
         uint64_t limit;
-    } cases[] = {{2, 32 * 64}, {4, 42 * 64}};
+    } cases[] = {{2, 32 * 64}, {4, 40 * 64}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.ep);
         // Two packets back to back: the second shows the steady rate.

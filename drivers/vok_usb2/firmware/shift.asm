@@ -242,7 +242,22 @@ ep4_end:
 	push	SBUF0		; the last byte's TDO
 	mov	SP,r5
 	mov	r0,#answers + 1
+	mov	a,r6
+	cjne	a,#PACKET,ep4_copy_short
+	sjmp	ep4_copy_full
+ep4_copy_short:
 	lcall	send_answer
+	ljmp	ep4_done
+ep4_copy_full:			; a full answer without a DJNZ per byte (4 cycles a byte)
+	AUTOPTR_TO IN2BUF
+	.rept	PACKET
+	mov	a,@r0
+	inc	r0
+	movx	@dptr,a
+	.endm
+	mov	r1,#IN2BC_L
+	mov	a,r6
+	movx	@r1,a
 ep4_done:
 	mov	r0,#OUT4BC_L
 	movx	@r0,a		; re-arm EP4 OUT
