@@ -463,12 +463,15 @@ bool Bus::run(unsigned max_slots) {
         // The boards whose bulk transfers are under way in this slot.
         std::vector<Board *> bulk_boards;
         for (auto &[n, b] : boards_) {
+            // Plain names for the lambda: clang before 16 cannot capture structured bindings.
+            const auto number = n;
+            Board *board = b.get();
             bool active = std::any_of(pending_.begin(), pending_.end(), [&](const TransferPtr &t) {
-                return !t->finished && t->board == n &&
+                return !t->finished && t->board == number &&
                        (t->kind == Transfer::Kind::bulk_out ||
-                        (t->kind == Transfer::Kind::bulk_in && b->answer_until_ > now_));
+                        (t->kind == Transfer::Kind::bulk_in && board->answer_until_ > now_));
             });
-            if (active) bulk_boards.push_back(b.get());
+            if (active) bulk_boards.push_back(board);
         }
         // One bulk packet per slot, the transfers taking turns.
         std::vector<Transfer *> bulk;
