@@ -268,7 +268,8 @@ void add_bench_options(CLI::App &command, BenchConfig &config) {
             ->group("Bench options");
     };
     add("chain", "DEVICES",
-        "the JTAG chain from TDO to TDI, e.g. 2s100,18v02 (2s15..2s200, 18v01..18v04, dev:IDCODE:IRLEN)");
+        "devices from the TDO end to the TDI end, e.g. 2s100,18v02: 2s15..2s200 (PART:vN sets the version), "
+        "18v256 18v512 18v01 18v02 18v04, dev:IDCODE:IRLEN");
     add("power", "on|off", "the target supply (default on)");
     add("port", "BASE:CABLE", "a parallel port at a hex base address with a cable, e.g. 0x378:xilinx");
     add("usb", "N:BOARD", "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi or qrt");
