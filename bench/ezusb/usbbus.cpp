@@ -243,6 +243,10 @@ bool Bus::drives_clock(const Transfer &t) const {
 }
 
 bool Bus::busy() const {
+    // The host enumerates a board as soon as it is attached, whether or not a
+    // program has opened it yet, so an enumeration under way drives the clock.
+    for (auto &[n, b] : boards_)
+        if (b->enum_ == Board::Enum::waiting || b->enum_ == Board::Enum::running) return true;
     return std::any_of(pending_.begin(), pending_.end(), [&](const TransferPtr &t) { return drives_clock(*t); });
 }
 

@@ -103,6 +103,10 @@ std::vector<std::string> Bench::configure(const BenchConfig &config) {
     target_->set_power(config.power);
     for (auto &p : config.ports) set_port(p.base, p.cable);
     for (auto &u : config.usb) usb_->add_board(u.number, u.board);
+    // Boards named at start-up were plugged in before any program runs: the host
+    // has enumerated them by the time a command starts.
+    for (int round = 0; round < 100 && run_usb(1000); ++round) {
+    }
     return {};
 }
 
