@@ -33,7 +33,8 @@ uint32_t xcclk_write(const uint8_t *data, uint32_t count, int32_t last)
     if (xcclk_done() != 0)
         return 0;
     if (startup_clock_seen() == startup_clock::jtag)
-        say("The bitstream's start-up clock is the JTAG clock, which slave serial does not run: "
+        // A line of its own: the progress line before it ends in a carriage return.
+        say("\nThe bitstream's start-up clock is the JTAG clock, which slave serial does not run: "
             "generate it with CCLK as the start-up clock\n");
     return 1;
 }
