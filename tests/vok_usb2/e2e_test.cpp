@@ -38,7 +38,7 @@ protected:
         bench = std::make_unique<Background>(argv, dir.path(), dir / "bench.log");
         ASSERT_TRUE(wait_until([&] { return ctl({"status"}).status == 0; }, 10)) << bench->output();
         ::setenv("VOKBENCH", socket.c_str(), 1);
-        if (board_expected)
+        if (board_expected) {
             ASSERT_TRUE(wait_until(
                 [] {
                     vokhw::usb_wait_ms(50);
@@ -46,6 +46,7 @@ protected:
                 },
                 10))
                 << "the board never enumerated";
+        }
     }
     void TearDown() override { ::unsetenv("VOKBENCH"); }
 

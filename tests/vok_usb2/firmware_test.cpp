@@ -151,7 +151,9 @@ TEST_F(SpiFirmware, SerialBytesDriveEveryTdiBitAtItsRisingEdge) {
             all.insert(all.end(), p.begin(), p.end());
             send(c.ep, p);
             chip.run_cycles(3000);
-            if (c.ep == 4) EXPECT_EQ(answer().size(), n);
+            if (c.ep == 4) {
+                EXPECT_EQ(answer().size(), n);
+            }
         }
         EXPECT_EQ(board.tdi_bits, lsb_first(all));
         EXPECT_EQ(board.tms_bits, std::vector<int>(all.size() * 8, 0)) << "TMS stays as it was";
