@@ -3,10 +3,11 @@
 #   scripts/setup.sh           everything: the build and the tests
 #   scripts/setup.sh --demo    only what building vokusb, the drivers and vokbench needs
 set -euo pipefail
-# The build: the program, the drivers (firmware by SDCC, libusb) and vokbench (CLI11, JSON).
-packages=(cmake g++ make pkg-config sdcc libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev)
+# The build: the program, the drivers (firmware by SDCC and python3, libusb) and vokbench
+# (CLI11, JSON).
+packages=(cmake g++ make pkg-config python3 sdcc libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev)
 # The tests, on top.
-test_packages=(libgtest-dev libgmock-dev python3)
+test_packages=(libgtest-dev libgmock-dev)
 [ "${1:-}" = --demo ] || packages+=("${test_packages[@]}")
 missing=()
 for p in "${packages[@]}"; do
