@@ -4,9 +4,9 @@ import importlib.util
 import sys
 import unittest
 
-spec = importlib.util.spec_from_file_location("ihx_image", sys.argv.pop(1))
-ihx_image = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(ihx_image)
+module_source = importlib.util.spec_from_file_location("ihx_image", sys.argv.pop(1))
+ihx_image = importlib.util.module_from_spec(module_source)
+module_source.loader.exec_module(ihx_image)
 
 
 def record(address, data, kind=0):
