@@ -2,6 +2,7 @@
 // configured design through USER1 or USER2.
 #include "sp2jtag.h"
 
+#include <algorithm>
 #include <array>
 
 #include "bscan.h"
@@ -40,6 +41,24 @@ constexpr std::array<uint8_t, 20> sht_data1 = {
 };
 
 constexpr uint32_t shutdown_pause_ms = 50;
+
+// No-op words go into CFG_IN in scans of one data block each.
+constexpr uint32_t noop_words_per_scan = 2048;
+
+// Words of the longest packet of each part's bitstream: the frame data of the
+// CLB, IOB and block-RAM interconnect columns and one pad frame.
+struct frame_data_row {
+    uint32_t idcode;
+    uint32_t words;
+};
+constexpr std::array<frame_data_row, 6> frame_data = {{
+    {0x00608093, 5229},  // XC2S15
+    {0x0060C093, 9315},  // XC2S30
+    {0x00610093, 15876}, // XC2S50
+    {0x00614093, 22554}, // XC2S100
+    {0x00618093, 30384}, // XC2S150
+    {0x0061C093, 39366}, // XC2S200
+}};
 
 // The open user channel: 0 none, 1 USER1, 2 USER2.
 uint8_t spi_opened = 0;
@@ -108,6 +127,28 @@ int32_t spa2_enter_config()
     alignment_fill_on();
     bscan_inst(INST_CFG_IN, nullptr, nullptr, 0, 0); // stays in Shift-DR for the data
     alignment_fill_off();
+    return 0;
+}
+
+uint32_t spa2_frame_data_words(uint32_t idcode)
+{
+    for (const frame_data_row &row : frame_data) {
+        if (row.idcode == (idcode & 0x0FFFFFFFu))
+            return row.words;
+    }
+    return frame_data.back().words;
+}
+
+int32_t spa2_write_noops(uint32_t words)
+{
+    if (words == 0)
+        return 0;
+    spa2_enter_config();
+    while (words > 0) {
+        const uint32_t n = std::min(words, noop_words_per_scan);
+        words -= n;
+        bscan_dr(nullptr, nullptr, static_cast<int32_t>(32 * n), words == 0 ? 1 : 0);
+    }
     return 0;
 }
 

@@ -10,6 +10,12 @@ uint32_t spa2_read_deviceid();
 uint32_t spa2_read_status();
 int32_t spa2_shutdown();
 int32_t spa2_enter_config();
+// Words of frame data in the longest packet of the part's bitstream (the
+// largest part's count for an IDCODE that is no Spartan-II).
+uint32_t spa2_frame_data_words(uint32_t idcode);
+// Shifts words of zeros into CFG_IN: no-ops where a packet header is due, data
+// inside a packet, so enough of them end any packet a load left unfinished.
+int32_t spa2_write_noops(uint32_t words);
 int32_t spa2_write_config(const uint8_t *data, uint32_t count, int32_t last);
 int32_t spa2_select_user(uint8_t type);
 int32_t spa2_xfer_user(const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t last);

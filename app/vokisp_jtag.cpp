@@ -109,6 +109,24 @@ bool choose_target(uint32_t idcode)
 
 uint32_t bit(uint32_t s, int n) { return (s >> n) & 1u; }
 
+// The configuration logic held a CRC error before the data of this load went in.
+bool crc_error_before_load = false;
+
+// A status word never reads all zeros (a device that is not started holds GWE
+// disabled, bit 7; a started one shows DONE) nor all ones. Either means that
+// the read request never reached the status register: the configuration logic
+// took it as data of a packet that an interrupted load left open.
+bool status_answered(uint32_t s) { return s != 0 && s != 0xFFFFFFFFu; }
+
+void print_status(uint32_t s)
+{
+    say("FPGA Status :DONE:INIT:    MODE   ( I/O ):GWE:GSR:GHIGH:GTS:IER:LOCK:CRC:\n");
+    say("  %08X  :%s :%s :%s(%s): %s : %s :  %s  : %s : %s :%s%s%s%s:%s:\n", s,
+        yesno_str[bit(s, 14) ? 0 : 1], yesno_str[bit(s, 13)], md_str[(s >> 10) & 3u], md2_str[bit(s, 12)],
+        hl_str[bit(s, 7)], hl_str[bit(s, 8)], hl_str[bit(s, 9)], hl_str[bit(s, 6)], hl_str[bit(s, 5)],
+        lock_str[bit(s, 1)], lock_str[bit(s, 2)], lock_str[bit(s, 3)], lock_str[bit(s, 4)], err_str[bit(s, 0)]);
+}
+
 } // namespace
 
 uint32_t jtag_start(uint32_t idcode)
@@ -141,7 +159,23 @@ uint32_t jtag_start(uint32_t idcode)
         return ERR_TARGET;
     }
     jtag_shutdown();
-    jtag_status();
+    uint32_t s = spa2_read_status();
+    if (!status_answered(s)) {
+        // Ending the open packet costs as much as a load, and only this case pays it.
+        const uint32_t words = spa2_frame_data_words(id);
+        say("The FPGA was still inside an interrupted load: %u no-op words end it, then the load runs anyway\n",
+            words);
+        spa2_write_noops(words);
+        spa2_shutdown();
+        s = spa2_read_status();
+        if (!status_answered(s)) {
+            say("The FPGA's configuration logic still does not answer: switch the target supply off and on "
+                "to clear it\n");
+            return ERR_TARGET;
+        }
+    }
+    print_status(s);
+    crc_error_before_load = (s & STAT_CRC_ERROR) != 0;
     spa2_enter_config();
     return 0;
 }
@@ -156,7 +190,10 @@ uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last)
     const uint32_t s = jtag_status();
     const bool cclk_startup = startup_clock_seen() == startup_clock::cclk;
     startup_clock_reset(); // the next configuration looks again
-    if ((s & STAT_CRC_ERROR) != 0) {
+    if ((s & STAT_CRC_ERROR) != 0 && crc_error_before_load) {
+        say("Configuration failed: the FPGA held a CRC error from an earlier load before this one began; "
+            "pulse PROGRAM or switch the target supply off and on to clear it\n");
+    } else if ((s & STAT_CRC_ERROR) != 0) {
         say("Configuration failed: CRC error in the bitstream\n");
     } else if ((s & STAT_DONE) == 0) {
         if (cclk_startup)
@@ -173,11 +210,7 @@ uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last)
 uint32_t jtag_status()
 {
     const uint32_t s = spa2_read_status();
-    say("FPGA Status :DONE:INIT:    MODE   ( I/O ):GWE:GSR:GHIGH:GTS:IER:LOCK:CRC:\n");
-    say("  %08X  :%s :%s :%s(%s): %s : %s :  %s  : %s : %s :%s%s%s%s:%s:\n", s,
-        yesno_str[bit(s, 14) ? 0 : 1], yesno_str[bit(s, 13)], md_str[(s >> 10) & 3u], md2_str[bit(s, 12)],
-        hl_str[bit(s, 7)], hl_str[bit(s, 8)], hl_str[bit(s, 9)], hl_str[bit(s, 6)], hl_str[bit(s, 5)],
-        lock_str[bit(s, 1)], lock_str[bit(s, 2)], lock_str[bit(s, 3)], lock_str[bit(s, 4)], err_str[bit(s, 0)]);
+    print_status(s);
     return s;
 }
 
