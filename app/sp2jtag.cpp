@@ -25,6 +25,14 @@ constexpr std::array<uint8_t, 8> sts_data = {
     0x28, 0x00, 0xE0, 0x01, // read STAT, 1 word
     0x00, 0x00, 0x00, 0x00,
 };
+// The same behind a dummy and a sync word, for configuration logic that has
+// not synchronised since power-up or PROGRAM and ignores packets until then.
+constexpr std::array<uint8_t, 16> sync_sts_data = {
+    0xFF, 0xFF, 0xFF, 0xFF, // dummy
+    0xAA, 0x99, 0x55, 0x66, // sync
+    0x28, 0x00, 0xE0, 0x01, // read STAT, 1 word
+    0x00, 0x00, 0x00, 0x00,
+};
 // CMD 9, COR with the shut-down bit and the JTAG start-up clock, START, RCRC.
 constexpr std::array<uint8_t, 36> sht_data0 = {
     0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x09, // CMD <- 9
@@ -93,18 +101,26 @@ uint32_t spa2_read_deviceid()
     return swap_dword(get_dword(id.data()));
 }
 
-uint32_t spa2_read_status()
+namespace {
+
+uint32_t read_status_after(const uint8_t *request, int32_t bits)
 {
     std::array<uint8_t, 4> status{};
     bscan_reset(6);
     alignment_fill_on();
-    bscan_inst(INST_CFG_IN, sts_data.data(), nullptr, 64, 1);
+    bscan_inst(INST_CFG_IN, request, nullptr, bits, 1);
     alignment_fill_off();
     bscan_inst(INST_CFG_OUT, nullptr, nullptr, 1, 0); // one leading bit, dropped
     bscan_dr(nullptr, status.data(), 32, 1);
     // The status word arrives most significant bit first.
     return get_dword(status.data());
 }
+
+} // namespace
+
+uint32_t spa2_read_status() { return read_status_after(sts_data.data(), 64); }
+
+uint32_t spa2_read_status_synced() { return read_status_after(sync_sts_data.data(), 128); }
 
 int32_t spa2_shutdown()
 {
@@ -149,6 +165,16 @@ int32_t spa2_write_noops(uint32_t words)
         words -= n;
         bscan_dr(nullptr, nullptr, static_cast<int32_t>(32 * n), words == 0 ? 1 : 0);
     }
+    return 0;
+}
+
+int32_t spa2_end_config(uint32_t pad_bytes)
+{
+    do {
+        const uint32_t n = std::min(pad_bytes, 4 * noop_words_per_scan);
+        pad_bytes -= n;
+        bscan_dr(nullptr, nullptr, static_cast<int32_t>(8 * n), pad_bytes == 0 ? 1 : 0);
+    } while (pad_bytes > 0);
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console.h"
+#include "interrupt.h"
 #include "platform.h"
 #include "vokusb.h"
 #include "xcclk.h"
@@ -528,15 +529,21 @@ bitfile *wait_for_update(stamp &remembered)
     }
 }
 
-uint32_t send_blocks(bitfile *bf, uint32_t err)
+// Sends the data block by block. A load that stops before its last block (a
+// read error, SIGINT or SIGTERM) ends at a packet boundary, so that the FPGA
+// takes the next load; cut tells whether that happened.
+uint32_t send_blocks(bitfile *bf, uint32_t err, bool &cut)
 {
     static uint8_t file_buffer[BLOCK_SIZE];
     uint32_t pos = 0;
-    while (err == 0 && pos < bf->length) {
+    bool sent_any = false;
+    interrupt_watch_begin();
+    while (err == 0 && pos < bf->length && interrupt_caught() == 0) {
         const bool last = static_cast<uint64_t>(bf->length) <= static_cast<uint64_t>(pos) + BLOCK_SIZE;
         const uint32_t size = last ? bf->length - pos : static_cast<uint32_t>(BLOCK_SIZE);
         say("Configration bit %7d to -%7d\r", static_cast<int32_t>(pos * 8u),
             static_cast<int32_t>((pos + size) * 8u - 1u));
+        sent_any = true;
         // A short read would leave stale bytes in the buffer: it fails like a read error.
         if (bitfile_read(bf, file_buffer, size) != size) {
             say("File Read Error");
@@ -546,6 +553,17 @@ uint32_t send_blocks(bitfile *bf, uint32_t err)
         err |= sh_write(file_buffer, size, last ? 1 : 0);
         pos += size;
     }
+    cut = sent_any && pos < bf->length;
+    if (cut) {
+        if (config_mode == MODE_BSCAN)
+            jtag_break();
+        else
+            xcclk_break();
+    }
+    interrupt_watch_end();
+    if (cut && interrupt_caught() != 0)
+        say("\nStopped by signal %d: the load ended at a packet boundary and the FPGA is not configured\n",
+            interrupt_caught());
     return err;
 }
 
@@ -803,17 +821,19 @@ int vokusb_main(int argc, char **argv)
             err |= sh_start(bf->idcode);
             say("Start Configraion\n");
         }
+        bool cut = false;
         if (!(err & (ERR_PROBE | ERR_TARGET | ERR_POWER)) && bf != nullptr)
-            err = send_blocks(bf, err);
+            err = send_blocks(bf, err, cut);
 
         if (bf != nullptr) {
-            if (err == 0)
+            if (err == 0 && !cut)
                 remembered.take(bf);
             bitfile_close(bf);
         }
-        print_report(err);
+        if (!(cut && interrupt_caught() != 0))
+            print_report(err);
 
-        if (!continus_mode)
+        if (!continus_mode || interrupt_caught() != 0)
             break;
         platform_sleep_ms(1000);
         if (err == 0)
@@ -836,5 +856,8 @@ int vokusb_main(int argc, char **argv)
     if (!(err & ERR_DRIVER))
         sh_end();
     dll_end();
+    // Ended by a signal: the status a shell gives a process the signal killed.
+    if (interrupt_caught() != 0)
+        return 128 + interrupt_caught();
     return platform_exit_status(err);
 }

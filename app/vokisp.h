@@ -26,5 +26,7 @@ int vokusb_main(int argc, char **argv);
 
 uint32_t jtag_start(uint32_t idcode);
 uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last);
+// Ends a load before its last block at a packet boundary and leaves Shift-DR.
+void jtag_break();
 uint32_t jtag_status();
 int32_t jtag_shutdown();

@@ -5,6 +5,7 @@
 #include "bscan.h"
 #include "console.h"
 #include "devlist.h"
+#include "packet_end.h"
 #include "sp2jtag.h"
 #include "startup_clock.h"
 #include "vokisp.h"
@@ -114,8 +115,7 @@ bool crc_error_before_load = false;
 
 // A status word never reads all zeros (a device that is not started holds GWE
 // disabled, bit 7; a started one shows DONE) nor all ones. Either means that
-// the read request never reached the status register: the configuration logic
-// took it as data of a packet that an interrupted load left open.
+// the read request never reached the status register.
 bool status_answered(uint32_t s) { return s != 0 && s != 0xFFFFFFFFu; }
 
 void print_status(uint32_t s)
@@ -132,6 +132,7 @@ void print_status(uint32_t s)
 uint32_t jtag_start(uint32_t idcode)
 {
     startup_clock_reset();
+    packet_end_reset();
     if (bscan_scan_chain() == 0) {
         say("Can't scan JTAG chain\n");
         return ERR_TARGET;
@@ -160,6 +161,11 @@ uint32_t jtag_start(uint32_t idcode)
     }
     jtag_shutdown();
     uint32_t s = spa2_read_status();
+    // Not answered: either the configuration logic has not synchronised since
+    // power-up or PROGRAM, which a sync word ahead of the request settles, or it
+    // takes every word as data of a packet that an interrupted load left open.
+    if (!status_answered(s))
+        s = spa2_read_status_synced();
     if (!status_answered(s)) {
         // Ending the open packet costs as much as a load, and only this case pays it.
         const uint32_t words = spa2_frame_data_words(id);
@@ -183,6 +189,7 @@ uint32_t jtag_start(uint32_t idcode)
 uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last)
 {
     startup_clock_scan(data, count);
+    packet_end_scan(data, count);
     spa2_write_config(data, count, last);
     if (last == 0)
         return 0;
@@ -205,6 +212,11 @@ uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last)
         return 0;
     }
     return ERR_TARGET;
+}
+
+void jtag_break()
+{
+    spa2_end_config(packet_end_pad_bytes());
 }
 
 uint32_t jtag_status()

@@ -311,6 +311,8 @@ TEST_F(Run, DoneLowAfterTheLastBlock)
     EXPECT_EQ(out, kBanner + probe_block() + kFileMode + file_block("SlaveSerial", s) +
                        "Start Configraion\n"
                        "Configration bit       0 to -    799\r"
+                       "\nDONE is low after the data. A cable that cannot pulse PROGRAM leaves an FPGA inside an "
+                       "interrupted load: then switch the target supply off and on, and load again\n"
                        "Error ! \n");
     EXPECT_EQ(status, 1);
 }

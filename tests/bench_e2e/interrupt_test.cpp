@@ -1,0 +1,98 @@
+// A run stopped by a signal half way through the data, then the next run at
+// once, on every cable: the next run configures the XC2S200, and says nothing
+// against the file. The run is frozen (SIGSTOP) once its progress line passes
+// half of the data, so the signal lands in the data phase on any machine.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_util.h"
+
+namespace {
+
+using namespace e2e;
+using namespace testsupport;
+using namespace std::chrono_literals;
+
+const std::string kHalfWay = "Configration bit  655360 to -";
+const std::string kLastBlock = "Configration bit 1310720 to -";
+const std::string kRecovered = "The FPGA was still inside an interrupted load";
+const std::string kComplete = "Complete!";
+const std::string kBlame = "CRC error";
+
+class Interrupted : public BenchServedInBackground {
+protected:
+    Result next_run(const std::vector<std::string> &argv)
+    {
+        Result r = run(argv, dir.path(), 60, {{"VOKBENCH", socket}});
+        // The bench may hold the killed client's cable for a moment yet.
+        for (int retry = 0; retry < 20 && r.status == 0x4000; ++retry) {
+            std::this_thread::sleep_for(100ms);
+            r = run(argv, dir.path(), 60, {{"VOKBENCH", socket}});
+        }
+        return r;
+    }
+};
+
+TEST_F(Interrupted, NextRunConfiguresOnEveryCable)
+{
+    const std::string power_cycle = "switch the target supply off and on, and load again";
+    const struct {
+        const char *bench; // --port or --usb
+        const char *cable;
+        const char *driver;
+        bool slave_serial;
+        int signal;
+        int next_status;
+        const std::string &next_says;
+        const std::string &next_lacks; // a clean stop leaves nothing to recover
+    } cases[] = {
+        {"--port", "0x378:xilinx", "vok_xpar", false, SIGINT, 0, kComplete, kRecovered},
+        {"--port", "0x378:xilinx", "vok_xpar", false, SIGKILL, 0, kRecovered, kBlame},
+        {"--port", "0x378:xilinx-ss", "vok_xpar", true, SIGKILL, 0, kComplete, kBlame},
+        {"--port", "0x378:altera", "vok_apar", false, SIGTERM, 0, kComplete, kRecovered},
+        {"--port", "0x378:altera", "vok_apar", false, SIGKILL, 0, kRecovered, kBlame},
+        {"--port", "0x378:altera-ss", "vok_apar", true, SIGINT, 0, kComplete, kBlame},
+        {"--port", "0x378:altera-ss", "vok_apar", true, SIGKILL, 1, power_cycle, kComplete},
+        {"--usb", "0:an2135sc-jtag", "vok_usb", false, SIGINT, 0, kComplete, kRecovered},
+        {"--usb", "0:spi", "vok_usb2", false, SIGKILL, 0, kRecovered, kBlame},
+        {"--usb", "0:qrt", "vok_qrt", false, SIGTERM, 0, kComplete, kRecovered},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.cable) + " " + strsignal(c.signal));
+        if (bench)
+            bench->stop(SIGTERM);
+        socket = dir / ("bench" + std::to_string(n++) + ".sock");
+        serve({"--chain", "2s200", c.bench, c.cable});
+        const Bitstream bit = mkbit(dir, "2s200", "d.bit", {"--startup", c.slave_serial ? "cclk" : "jtag"});
+        std::vector<std::string> argv = {bin("vokusb"), "d.bit", "-driver", c.driver};
+        if (c.slave_serial)
+            argv.insert(argv.end(), {"-mode", "sserial"});
+
+        Background first(argv, dir.path(), dir / "first.log", {{"VOKBENCH", socket}});
+        ASSERT_TRUE(wait_until([&] { return first.output().find(kHalfWay) != std::string::npos; }, 60, 1))
+            << first.output();
+        ASSERT_EQ(::kill(first.pid(), SIGSTOP), 0);
+        ASSERT_EQ(first.output().find(kLastBlock), std::string::npos) << first.output();
+        ASSERT_EQ(::kill(first.pid(), c.signal), 0);
+        ::kill(first.pid(), SIGCONT);
+        ASSERT_TRUE(first.wait(60)) << first.output();
+        EXPECT_EQ(first.status(), 128 + c.signal) << first.output();
+
+        const Result next = next_run(argv);
+        EXPECT_EQ(next.status, c.next_status) << next.out;
+        EXPECT_NE(next.out.find(c.next_says), std::string::npos) << next.out;
+        EXPECT_EQ(next.out.find(c.next_lacks), std::string::npos) << next.out;
+        const DeviceState d = parse_state(ctl(socket, "status").out).devices[0];
+        EXPECT_EQ(d.configured, c.next_status == 0) << next.out;
+        if (c.next_status == 0) {
+            EXPECT_EQ(d.digest, bit.digest) << next.out;
+        }
+    }
+}
+
+} // namespace
