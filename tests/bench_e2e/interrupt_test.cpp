@@ -28,8 +28,9 @@ protected:
     Result next_run(const std::vector<std::string> &argv)
     {
         Result r = run(argv, dir.path(), 60, {{"VOKBENCH", socket}});
-        // The bench may hold the killed client's cable for a moment yet.
-        for (int retry = 0; retry < 20 && r.status == 0x4000; ++retry) {
+        // The bench may hold the killed client's cable for a moment yet: "Error !
+        // ,probe", status 64.
+        for (int retry = 0; retry < 20 && r.status == 64; ++retry) {
             std::this_thread::sleep_for(100ms);
             r = run(argv, dir.path(), 60, {{"VOKBENCH", socket}});
         }
@@ -93,6 +94,22 @@ TEST_F(Interrupted, NextRunConfiguresOnEveryCable)
             EXPECT_EQ(d.digest, bit.digest) << next.out;
         }
     }
+}
+
+// JTAG cannot clear a CRC error that an earlier load left; the good file
+// loaded after it is not blamed for it.
+TEST_F(Interrupted, CrcErrorLeftByAnEarlierLoadIsNotBlamedOnTheFile)
+{
+    serve({"--chain", "2s50", "--port", "0x378:xilinx"});
+    mkbit(dir, "2s50", "bad.bit", {"--corrupt", "100"});
+    mkbit(dir, "2s50", "good.bit");
+    const Env env = {{"VOKBENCH", socket}};
+    const Result bad = run({bin("vokusb"), "bad.bit", "-driver", "vok_xpar"}, dir.path(), 60, env);
+    ASSERT_NE(bad.out.find("Configuration failed: CRC error in the bitstream"), std::string::npos) << bad.out;
+    const Result good = run({bin("vokusb"), "good.bit", "-driver", "vok_xpar"}, dir.path(), 60, env);
+    EXPECT_EQ(good.status, 32) << good.out;
+    EXPECT_EQ(good.out.find("CRC error in the bitstream"), std::string::npos) << good.out;
+    EXPECT_NE(good.out.find("the FPGA held a CRC error from an earlier load"), std::string::npos) << good.out;
 }
 
 } // namespace
