@@ -23,6 +23,35 @@ const std::string kRecovered = "The FPGA was still inside an interrupted load";
 const std::string kComplete = "Complete!";
 const std::string kBlame = "CRC error";
 
+const std::string kPowerCycle = "switch the target supply off and on, and load again";
+
+struct Case {
+    const char *label;
+    const char *bench; // --port or --usb
+    const char *cable;
+    const char *driver;
+    bool slave_serial;
+    int signal;
+    int next_status;
+    const std::string &next_says;
+    const std::string &next_lacks; // a clean stop leaves nothing to recover
+};
+
+// One row per cable and way of stopping; each row is a test of its own, as the
+// emulated boards are slow under the sanitizers.
+const Case cases[] = {
+    {"XparJtagSigint", "--port", "0x378:xilinx", "vok_xpar", false, SIGINT, 0, kComplete, kRecovered},
+    {"XparJtagSigkill", "--port", "0x378:xilinx", "vok_xpar", false, SIGKILL, 0, kRecovered, kBlame},
+    {"XparSerialSigkill", "--port", "0x378:xilinx-ss", "vok_xpar", true, SIGKILL, 0, kComplete, kBlame},
+    {"AparJtagSigterm", "--port", "0x378:altera", "vok_apar", false, SIGTERM, 0, kComplete, kRecovered},
+    {"AparJtagSigkill", "--port", "0x378:altera", "vok_apar", false, SIGKILL, 0, kRecovered, kBlame},
+    {"AparSerialSigint", "--port", "0x378:altera-ss", "vok_apar", true, SIGINT, 0, kComplete, kBlame},
+    {"AparSerialSigkill", "--port", "0x378:altera-ss", "vok_apar", true, SIGKILL, 1, kPowerCycle, kComplete},
+    {"UsbJtagSigint", "--usb", "0:an2135sc-jtag", "vok_usb", false, SIGINT, 0, kComplete, kRecovered},
+    {"Usb2SpiSigkill", "--usb", "0:spi", "vok_usb2", false, SIGKILL, 0, kRecovered, kBlame},
+    {"QrtSigterm", "--usb", "0:qrt", "vok_qrt", false, SIGTERM, 0, kComplete, kRecovered},
+};
+
 class Interrupted : public BenchServedInBackground {
 protected:
     Result next_run(const std::vector<std::string> &argv)
@@ -38,63 +67,40 @@ protected:
     }
 };
 
-TEST_F(Interrupted, NextRunConfiguresOnEveryCable)
+class InterruptedLoad : public Interrupted, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(InterruptedLoad, NextRunConfigures)
 {
-    const std::string power_cycle = "switch the target supply off and on, and load again";
-    const struct {
-        const char *bench; // --port or --usb
-        const char *cable;
-        const char *driver;
-        bool slave_serial;
-        int signal;
-        int next_status;
-        const std::string &next_says;
-        const std::string &next_lacks; // a clean stop leaves nothing to recover
-    } cases[] = {
-        {"--port", "0x378:xilinx", "vok_xpar", false, SIGINT, 0, kComplete, kRecovered},
-        {"--port", "0x378:xilinx", "vok_xpar", false, SIGKILL, 0, kRecovered, kBlame},
-        {"--port", "0x378:xilinx-ss", "vok_xpar", true, SIGKILL, 0, kComplete, kBlame},
-        {"--port", "0x378:altera", "vok_apar", false, SIGTERM, 0, kComplete, kRecovered},
-        {"--port", "0x378:altera", "vok_apar", false, SIGKILL, 0, kRecovered, kBlame},
-        {"--port", "0x378:altera-ss", "vok_apar", true, SIGINT, 0, kComplete, kBlame},
-        {"--port", "0x378:altera-ss", "vok_apar", true, SIGKILL, 1, power_cycle, kComplete},
-        {"--usb", "0:an2135sc-jtag", "vok_usb", false, SIGINT, 0, kComplete, kRecovered},
-        {"--usb", "0:spi", "vok_usb2", false, SIGKILL, 0, kRecovered, kBlame},
-        {"--usb", "0:qrt", "vok_qrt", false, SIGTERM, 0, kComplete, kRecovered},
-    };
-    int n = 0;
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::string(c.cable) + " " + strsignal(c.signal));
-        if (bench)
-            bench->stop(SIGTERM);
-        socket = dir / ("bench" + std::to_string(n++) + ".sock");
-        serve({"--chain", "2s200", c.bench, c.cable});
-        const Bitstream bit = mkbit(dir, "2s200", "d.bit", {"--startup", c.slave_serial ? "cclk" : "jtag"});
-        std::vector<std::string> argv = {bin("vokusb"), "d.bit", "-driver", c.driver};
-        if (c.slave_serial)
-            argv.insert(argv.end(), {"-mode", "sserial"});
+    const Case &c = GetParam();
+    serve({"--chain", "2s200", c.bench, c.cable});
+    const Bitstream bit = mkbit(dir, "2s200", "d.bit", {"--startup", c.slave_serial ? "cclk" : "jtag"});
+    std::vector<std::string> argv = {bin("vokusb"), "d.bit", "-driver", c.driver};
+    if (c.slave_serial)
+        argv.insert(argv.end(), {"-mode", "sserial"});
 
-        Background first(argv, dir.path(), dir / "first.log", {{"VOKBENCH", socket}});
-        ASSERT_TRUE(wait_until([&] { return first.output().find(kHalfWay) != std::string::npos; }, 60, 1))
-            << first.output();
-        ASSERT_EQ(::kill(first.pid(), SIGSTOP), 0);
-        ASSERT_EQ(first.output().find(kLastBlock), std::string::npos) << first.output();
-        ASSERT_EQ(::kill(first.pid(), c.signal), 0);
-        ::kill(first.pid(), SIGCONT);
-        ASSERT_TRUE(first.wait(60)) << first.output();
-        EXPECT_EQ(first.status(), 128 + c.signal) << first.output();
+    Background first(argv, dir.path(), dir / "first.log", {{"VOKBENCH", socket}});
+    ASSERT_TRUE(wait_until([&] { return first.output().find(kHalfWay) != std::string::npos; }, 60, 1))
+        << first.output();
+    ASSERT_EQ(::kill(first.pid(), SIGSTOP), 0);
+    ASSERT_EQ(first.output().find(kLastBlock), std::string::npos) << first.output();
+    ASSERT_EQ(::kill(first.pid(), c.signal), 0);
+    ::kill(first.pid(), SIGCONT);
+    ASSERT_TRUE(first.wait(60)) << first.output();
+    EXPECT_EQ(first.status(), 128 + c.signal) << first.output();
 
-        const Result next = next_run(argv);
-        EXPECT_EQ(next.status, c.next_status) << next.out;
-        EXPECT_NE(next.out.find(c.next_says), std::string::npos) << next.out;
-        EXPECT_EQ(next.out.find(c.next_lacks), std::string::npos) << next.out;
-        const DeviceState d = parse_state(ctl(socket, "status").out).devices[0];
-        EXPECT_EQ(d.configured, c.next_status == 0) << next.out;
-        if (c.next_status == 0) {
-            EXPECT_EQ(d.digest, bit.digest) << next.out;
-        }
+    const Result next = next_run(argv);
+    EXPECT_EQ(next.status, c.next_status) << next.out;
+    EXPECT_NE(next.out.find(c.next_says), std::string::npos) << next.out;
+    EXPECT_EQ(next.out.find(c.next_lacks), std::string::npos) << next.out;
+    const DeviceState d = parse_state(ctl(socket, "status").out).devices[0];
+    EXPECT_EQ(d.configured, c.next_status == 0) << next.out;
+    if (c.next_status == 0) {
+        EXPECT_EQ(d.digest, bit.digest) << next.out;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryCable, InterruptedLoad, ::testing::ValuesIn(cases),
+                         [](const auto &info) { return std::string(info.param.label); });
 
 // JTAG cannot clear a CRC error that an earlier load left; the good file
 // loaded after it is not blamed for it.
