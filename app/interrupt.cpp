@@ -1,10 +1,14 @@
 #include "interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace {
 
-volatile std::sig_atomic_t caught = 0;
+// The handler may run on a driver's thread, so the note is atomic; lock-free
+// makes it safe to store from a signal handler.
+std::atomic<int> caught{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 struct sigaction previous_int;
 struct sigaction previous_term;
 
