@@ -27,4 +27,7 @@ int vokusb_main(int argc, char **argv);
 uint32_t jtag_start(uint32_t idcode);
 uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last);
 uint32_t jtag_status();
+// DONE of the configured target from its instruction capture, leaving BYPASS
+// loaded: 1 high, 0 low, -1 when the chain does not answer.
+int32_t jtag_done();
 int32_t jtag_shutdown();
