@@ -519,25 +519,35 @@ class target_watch {
 public:
     static constexpr std::chrono::milliseconds period{100};
 
-    // The pass just ended; DONE is watched only when it ended with DONE high.
-    void pass_ended(bool done_high)
+    // The pass just ended. DONE is watched only after a configuration, and only
+    // when the watch itself reads it high then: a cable whose reading does not
+    // follow DONE must not configure the FPGA again and again.
+    void pass_ended(bool configured)
     {
-        done_high_ = done_high;
+        done_high_ = configured && sh_done_level != nullptr && sh_done_level() == 1;
+        lost_ = false;
         last_ = std::chrono::steady_clock::now();
     }
 
-    void sample(stamp &remembered)
+    // True once the FPGA has lost its design and the supply is on: it can be
+    // configured again.
+    bool sample(stamp &remembered)
     {
         last_ = std::chrono::steady_clock::now();
         if (sh_power() == 0) {
             say("Target Power Down\n");
             remembered.forget();
             done_high_ = false;
-        } else if (done_high_ && sh_done_level != nullptr && sh_done_level() == 0) {
+            lost_ = true;
+            return false;
+        }
+        if (done_high_ && sh_done_level() == 0) {
             say("DONE is low: the FPGA lost its configuration\n");
             remembered.forget();
             done_high_ = false;
+            lost_ = true;
         }
+        return lost_;
     }
 
     // Sleeps until the next sample is due, one period after the last one began.
@@ -551,17 +561,20 @@ public:
 
 private:
     bool done_high_ = false;
+    bool lost_ = false;
     std::chrono::steady_clock::time_point last_{};
 };
 
 constexpr uint32_t PASS_PAUSE_MS = 1000;
 
-// The pause after a pass that is followed by a wait: watched like the wait.
+// The pause after a pass that is followed by a wait: watched like the wait,
+// and cut short once a lost design can be configured again.
 void pause_watching(target_watch &watch, stamp &remembered)
 {
     for (uint32_t i = 0; i < PASS_PAUSE_MS / target_watch::period.count(); ++i) {
         watch.pace();
-        watch.sample(remembered);
+        if (watch.sample(remembered))
+            return;
     }
 }
 
@@ -877,7 +890,6 @@ int vokusb_main(int argc, char **argv)
 
         if (!continus_mode)
             break;
-        // A configuration without error ended with DONE high.
         watch.pass_ended(err == 0);
         if (err == 0) {
             pause_watching(watch, remembered);
