@@ -1,6 +1,7 @@
 // TAP operations built on the driver's one shift entry point, and chain discovery.
 #include "bscan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -130,6 +131,24 @@ int32_t bscan_dr(const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t last)
     if (tdo != nullptr)
         to_stream_order(tdo, bytes);
     return 0;
+}
+
+int32_t bscan_bypass_capture(uint8_t *capture, int32_t bits)
+{
+    int32_t total = 0;
+    for (int32_t i = 0; i < bscan_num_chain; ++i)
+        total += dev_chain[i].ir_len;
+    bits = std::min({bits, total, ones_bits});
+    if (bits <= 0)
+        return 0;
+    std::memset(capture, 0, static_cast<size_t>((bits + 7) / 8));
+    shift(nullptr, nullptr, 2, 1, 1); // Select-DR-Scan, Select-IR-Scan
+    shift(nullptr, nullptr, 2, 0, 0); // Capture-IR, Shift-IR
+    shift(ones.data(), capture, bits, 0, total == bits ? 1 : 0);
+    shift_ones(total - bits, 1);      // ends in Exit1-IR
+    shift(nullptr, nullptr, 2, 1, 0); // Update-IR, Run-Test/Idle
+    to_stream_order(capture, (bits + 7) / 8);
+    return bits;
 }
 
 int32_t bscan_scan_chain()

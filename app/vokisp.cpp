@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -51,6 +52,12 @@ start_strategy_fn sh_start = nullptr;
 write_strategy_fn sh_write = nullptr;
 
 namespace {
+
+// DONE of the configured FPGA as the mode reads it: 1 high, 0 low, -1 unknown.
+using done_level_fn = int32_t (*)();
+done_level_fn sh_done_level = nullptr;
+
+int32_t serial_done_level() { return xcclk_done() != 0 ? 1 : 0; }
 
 const char *const impact_cmd[] = {"-port",   "-baud", "-mode",     "-bitstream", "-jedec",
                                   "-driver", "-f",    "-continue", "-target",    nullptr};
@@ -437,6 +444,7 @@ void clear_binding()
     jtag_version = nullptr;
     sh_start = nullptr;
     sh_write = nullptr;
+    sh_done_level = nullptr;
 }
 
 bitfile *open_bitstream(bitfile_shortfall &why)
@@ -504,18 +512,82 @@ struct stamp {
     }
 };
 
+// What continuous mode watches between passes: the target supply and, after a
+// configuration that ended with DONE high, DONE itself. Either one lost means
+// the FPGA no longer holds the remembered design, which is then forgotten so
+// that the same file is configured again.
+class target_watch {
+public:
+    static constexpr std::chrono::milliseconds period{100};
+
+    // The pass just ended. DONE is watched only after a configuration, and only
+    // when the watch itself reads it high then: a cable whose reading does not
+    // follow DONE must not configure the FPGA again and again.
+    void pass_ended(bool configured)
+    {
+        done_high_ = configured && sh_done_level != nullptr && sh_done_level() == 1;
+        lost_ = false;
+        last_ = std::chrono::steady_clock::now();
+    }
+
+    // True once the FPGA has lost its design and the supply is on: it can be
+    // configured again.
+    bool sample(stamp &remembered)
+    {
+        last_ = std::chrono::steady_clock::now();
+        if (sh_power() == 0) {
+            say("Target Power Down\n");
+            remembered.forget();
+            done_high_ = false;
+            lost_ = true;
+            return false;
+        }
+        if (done_high_ && sh_done_level() == 0) {
+            say("DONE is low: the FPGA lost its configuration\n");
+            remembered.forget();
+            done_high_ = false;
+            lost_ = true;
+        }
+        return lost_;
+    }
+
+    // Sleeps until the next sample is due, one period after the last one began.
+    void pace() const
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            last_ + period - std::chrono::steady_clock::now());
+        if (left.count() > 0)
+            platform_sleep_ms(static_cast<uint32_t>(left.count()));
+    }
+
+private:
+    bool done_high_ = false;
+    bool lost_ = false;
+    std::chrono::steady_clock::time_point last_{};
+};
+
+constexpr uint32_t PASS_PAUSE_MS = 1000;
+
+// The pause after a pass that is followed by a wait: watched like the wait,
+// and cut short once a lost design can be configured again.
+void pause_watching(target_watch &watch, stamp &remembered)
+{
+    for (uint32_t i = 0; i < PASS_PAUSE_MS / target_watch::period.count(); ++i) {
+        watch.pace();
+        if (watch.sample(remembered))
+            return;
+    }
+}
+
 // Continuous mode: polls until the bitstream file exists, whole, with a time
-// stamp other than the remembered one. Power loss forgets the stamp. A file
-// that is not whole yet is said once and then waited for in silence.
-bitfile *wait_for_update(stamp &remembered)
+// stamp other than the remembered one, while the watch samples the target. A
+// file that is not whole yet is said once and then waited for in silence.
+bitfile *wait_for_update(target_watch &watch, stamp &remembered)
 {
     say("Waiting for update '%s'\n", printable(filename).c_str());
     bool said_incomplete = false;
     for (;;) {
-        if (sh_power() == 0) {
-            say("Target Power Down\n");
-            remembered.forget();
-        }
+        watch.sample(remembered);
         bitfile_shortfall why;
         bitfile *bf = open_bitstream(why);
         if (bf != nullptr && !remembered.matches(bf))
@@ -525,7 +597,7 @@ bitfile *wait_for_update(stamp &remembered)
             said_incomplete = true;
         }
         bitfile_close(bf);
-        platform_sleep_ms(100);
+        watch.pace();
     }
 }
 
@@ -681,6 +753,7 @@ int32_t dll_setup(const char *name, int32_t mode)
     if (mode == MODE_BSCAN) {
         sh_start = jtag_start;
         sh_write = jtag_write;
+        sh_done_level = jtag_done;
         ok = true;
         ok &= bind(sh_init, "jtag_init") != 0;
         ok &= bind(sh_power, "jtag_power") != 0;
@@ -699,6 +772,7 @@ int32_t dll_setup(const char *name, int32_t mode)
     } else if (mode == MODE_SSERIAL) {
         sh_start = xcclk_start;
         sh_write = xcclk_write;
+        sh_done_level = serial_done_level;
         ok = true;
         ok &= bind(sh_init, "ss_init") != 0;
         ok &= bind(sh_power, "ss_power") != 0;
@@ -775,19 +849,20 @@ int vokusb_main(int argc, char **argv)
     say("++++++++++++++++++++++ File / Mode Information ++++++++++++++++++++++\n");
 
     stamp remembered;
+    target_watch watch;
     bool retry = false;
     for (;;) {
         bitfile *bf = nullptr;
         if (retry || err == 0) {
             if (continus_mode && !retry) {
-                bf = wait_for_update(remembered);
+                bf = wait_for_update(watch, remembered);
             } else {
                 bitfile_shortfall why;
                 bf = open_bitstream(why);
                 if (bf == nullptr && why.incomplete && continus_mode) {
                     // Not written out yet: wait for it as for any new file.
                     retry = false;
-                    bf = wait_for_update(remembered);
+                    bf = wait_for_update(watch, remembered);
                 } else if (bf == nullptr) {
                     if (why.incomplete)
                         say_incomplete(why);
@@ -835,17 +910,21 @@ int vokusb_main(int argc, char **argv)
 
         if (!continus_mode || interrupt_caught() != 0)
             break;
-        platform_sleep_ms(1000);
-        if (err == 0)
+        watch.pass_ended(err == 0);
+        if (err == 0) {
+            pause_watching(watch, remembered);
             continue;
+        }
         if ((err & ~(ERR_TARGET | ERR_UNNAMED)) == 0) {
             // A failed configuration waits for a new file (or a power cycle)
             // instead of repeating the same failure once a second.
             if (tried.valid)
                 remembered = tried;
             err = 0;
+            pause_watching(watch, remembered);
             continue;
         }
+        platform_sleep_ms(PASS_PAUSE_MS);
         if ((err & (ERR_FILE | ERR_PROBE | ERR_DRIVER)) == 0) {
             retry = true;
             continue;

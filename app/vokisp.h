@@ -29,4 +29,7 @@ uint32_t jtag_write(const uint8_t *data, uint32_t count, int32_t last);
 // Ends a load before its last block at a packet boundary and leaves Shift-DR.
 void jtag_break();
 uint32_t jtag_status();
+// DONE of the configured target from its instruction capture, leaving BYPASS
+// loaded: 1 high, 0 low, -1 when the chain does not answer.
+int32_t jtag_done();
 int32_t jtag_shutdown();

@@ -28,6 +28,22 @@ const char *const err_str[] = {"OK ", "ERR"};
 constexpr uint32_t STAT_CRC_ERROR = 1u << 0;
 constexpr uint32_t STAT_DONE = 1u << 14;
 constexpr int32_t SPARTAN2_IR_LEN = 5;
+// The instruction capture of a Spartan-II: PROGRAM, INIT and DONE in bits 4..2, then 01.
+constexpr uint32_t CAPTURE_FIXED_MASK = 0x3;
+constexpr uint32_t CAPTURE_FIXED = 0x1;
+constexpr uint32_t CAPTURE_DONE = 1u << 2;
+
+// The target's instruction capture while every device gets BYPASS; -1 when the
+// fixed bits are not there (no TDO, or a TAP that was not in Run-Test/Idle).
+int32_t target_ir_capture()
+{
+    uint8_t capture[8];
+    const int32_t bits = bscan_tdo_ir + SPARTAN2_IR_LEN;
+    if (bscan_bypass_capture(capture, bits) != bits)
+        return -1;
+    const uint32_t value = get_bit(capture, bscan_tdo_ir, SPARTAN2_IR_LEN);
+    return (value & CAPTURE_FIXED_MASK) == CAPTURE_FIXED ? static_cast<int32_t>(value) : -1;
+}
 
 // "0 XC18V02, 1 XC2S200": the chain from the TDO end, for messages.
 std::string chain_text()
@@ -222,6 +238,19 @@ uint32_t jtag_status()
     const uint32_t s = spa2_read_status();
     print_status(s);
     return s;
+}
+
+int32_t jtag_done()
+{
+    int32_t capture = target_ir_capture();
+    if (capture < 0) {
+        // A TAP reset by a supply dip sits in Test-Logic-Reset: start from there once.
+        bscan_reset(6);
+        capture = target_ir_capture();
+    }
+    if (capture < 0)
+        return -1;
+    return (static_cast<uint32_t>(capture) & CAPTURE_DONE) != 0 ? 1 : 0;
 }
 
 int32_t jtag_shutdown()

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "spartan2.h"
 #include "usb_link.h"
 
 namespace bench {
@@ -239,6 +240,21 @@ std::string Bench::request(std::string_view text, bool &ok) {
             target_->set_chain(parse_chain(o.value));
             const size_t n = target_->size();
             return "chain of " + std::to_string(n) + (n == 1 ? " device\n" : " devices\n");
+        }
+        if (o.key == "program") {
+            // A PROGRAM pulse on one FPGA, as from a button on the board: it
+            // clears its configuration with the supply on.
+            const bool digits = !o.value.empty() && o.value.size() < 3 &&
+                                o.value.find_first_not_of("0123456789") == std::string_view::npos;
+            const size_t n = digits ? std::stoul(std::string(o.value)) : target_->size();
+            Spartan2 *f = n < target_->size() ? target_->spartan(n) : nullptr;
+            if (!f) throw std::invalid_argument("program N: N is the index of a Spartan-II in the chain");
+            if (!target_->powered()) throw std::invalid_argument("program N: the supply is off");
+            catch_up_wall_clock();
+            const bool level = f->program_pin();
+            f->set_program(false);
+            f->set_program(level);
+            return "program " + std::to_string(n) + "\n";
         }
         if (o.key == "port") return set_port(o.value) + "\n";
         if (o.key == "usb") return usb_request(o.value);

@@ -310,7 +310,7 @@ CLI::App *add_ctl_command(CLI::App &app) {
     cmd->add_option("--socket", *socket, "the bench's socket")->type_name("PATH")->envname(benchwire::ENV_SOCKET);
     cmd->prefix_command();
     cmd->footer("REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD, usb N unplug|plug,\n"
-                "         status [--json], trace BASE [on|off], counts reset");
+                "         program N, status [--json], trace BASE [on|off], counts reset");
     cmd->callback([cmd, socket] {
         if (socket->empty()) throw CLI::RequiredError("no socket (--socket or VOKBENCH)", CLI::ExitCodes::RequiredError);
         std::vector<std::string> request = cmd->remaining();

@@ -387,6 +387,13 @@ TEST_F(ServedBench, ControlRequestsAnswerAndRefuse) {
     r = ctl(socket, "chain 2s999");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_EQ(state().devices.size(), 2u);
+    // A PROGRAM pulse reaches a Spartan-II of the chain, and only with the supply on.
+    for (auto [request, says] : {std::pair{"program 1", "the supply is off"}, {"program 0", "index of a Spartan-II"},
+                                 {"program 2", "index of a Spartan-II"}, {"program x", "index of a Spartan-II"}}) {
+        r = ctl(socket, request);
+        EXPECT_EQ(r.status, 1) << request;
+        EXPECT_NE(r.out.find(says), std::string::npos) << request << ": " << r.out;
+    }
     r = ctl(socket, "port 0x278:altera");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(state().ports["0278"].cable, "altera");

@@ -477,6 +477,35 @@ TEST_F(Continuous, PowerLossDuringTheWaitConfiguresTheSameFileAgain)
     EXPECT_LT(down, t.rfind("Complete!\n"));
 }
 
+// DONE answers by call: after PROGRAM, after the last block, right after the
+// pass, then the samples of the pause.
+TEST_F(Continuous, DoneLowAfterAConfigurationConfiguresAgainOnlyWhenTheCableReadItHigh)
+{
+    const struct {
+        const char *what;
+        const char *done;
+        size_t completes;
+    } cases[] = {
+        {"DONE drops during the pause", "done 0 1 1 1 0 0 1\n", 2},
+        {"the cable reads DONE low right after the configuration", "done 0 1 0\n", 1},
+    };
+    vt::BitSpec s;
+    s.length = 100;
+    bit(s);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        cfg(c.done);
+        start();
+        ASSERT_TRUE(seen("Complete!\n", c.completes)) << text();
+        // The pause and a few polls of the wait.
+        ASSERT_TRUE(seen("Waiting for update 'design.bit'\n", c.completes + 1)) << text();
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(vt::count_of(text(), "Complete!\n"), c.completes) << text();
+        EXPECT_EQ(vt::count_of(text(), "DONE is low: the FPGA lost its configuration\n"), c.completes - 1) << text();
+        child->stop();
+    }
+}
+
 TEST_F(Continuous, PowerErrorIsRetriedWithoutWaitingForANewFile)
 {
     vt::BitSpec s;
