@@ -20,9 +20,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-# dpkg-dev computes the dependencies (dpkg-shlibdeps) and gives the build flags;
+# dpkg-dev computes the dependencies (dpkg-shlibdeps, with file telling CPack which
+# files are programs) and gives the build flags;
 # man-db renders the manual pages for the package test.
-tools=(dpkg-dev lintian man-db)
+tools=(dpkg-dev file lintian man-db)
 if [ "$setup_only" = 1 ] || [ "${VOK_PACKAGE_SETUP:-1}" = 1 ]; then
   scripts/setup.sh --demo
   missing=()

@@ -6,7 +6,7 @@
 set -euo pipefail
 build=$1
 src=$(cd "$(dirname "$0")/../.." && pwd)
-for tool in dpkg-deb dpkg-shlibdeps dpkg-buildflags lintian man; do
+for tool in dpkg-deb dpkg-shlibdeps dpkg-buildflags file lintian man; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed (scripts/package.sh --setup)"; exit 77; }
 done
 if command -v ccache >/dev/null; then
