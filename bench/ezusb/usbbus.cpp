@@ -168,11 +168,6 @@ void Bus::submit(const TransferPtr &t) {
     t->start = now_;
     if (t->kind == Transfer::Kind::wait) {
         t->end = now_ + t->timeout_ms * TICKS_PER_MS;
-        if (t->ep && !in_pending(t->session, t->ep)) { // the IN has ended already
-            finish(*t, XFER_OK);
-            finished_.push_back(t);
-            return;
-        }
         pending_.push_back(t);
         return;
     }
@@ -456,6 +451,12 @@ void Bus::advance(uint64_t ticks) {
 }
 
 bool Bus::run(unsigned max_slots) {
+    // A wait for an IN that has ended already is over. Decided here and not when
+    // the wait arrives: the IN may come in the same batch of requests, after it.
+    for (auto &t : pending_)
+        if (!t->finished && t->kind == Transfer::Kind::wait && t->ep && !in_pending(t->session, t->ep))
+            finish(*t, XFER_OK);
+    collect();
     for (unsigned i = 0; i < max_slots && busy(); ++i) {
         // Start what waits: control transfers one at a time per board.
         for (auto &t : pending_) {

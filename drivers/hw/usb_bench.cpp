@@ -5,7 +5,6 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>

@@ -150,6 +150,20 @@ TEST_F(BusTest, InPostedAheadMovesNoTimeUntilTheHostWaitsForItWhileAPlainInRunsT
     EXPECT_EQ(in->data, data);
     EXPECT_LT(board->bulk_us(), 1000u); // the answer's time, not the pause before the wait
 
+    // The wait and its IN reach the bus together, the wait first: it still lasts
+    // until the IN ends.
+    run(bulk(s, 0x02, data));
+    auto wait2 = std::make_shared<Transfer>(*wait);
+    auto in2 = bulk(s, 0x82, {}, 64);
+    in2->ahead = true;
+    bus.submit(wait2);
+    bus.submit(in2);
+    while (!wait2->finished && bus.run(1000)) {
+    }
+    EXPECT_EQ(wait2->result, XFER_OK);
+    EXPECT_TRUE(in2->finished);
+    EXPECT_EQ(in2->data, data);
+
     // An IN the host blocks on, posted after its OUT, needs no wait.
     run(bulk(s, 0x02, data));
     auto plain = run(bulk(s, 0x82, {}, 64));
