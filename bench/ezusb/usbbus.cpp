@@ -120,7 +120,6 @@ void Bus::detach(Board &b) {
     b.enum_ = Board::Enum::idle;
     b.enum_xfer_.reset();
     b.claimed_by_.reset();
-    b.answer_until_ = 0;
     b.chip().set_address(0);
     for (auto &t : pending_)
         if (t->board == b.number_ && !t->finished && !(t->kind == Transfer::Kind::control && t->data_done && t->end))
@@ -205,12 +204,6 @@ void Bus::finish(Transfer &t, int result) {
     if (t.finished) return;
     t.finished = true;
     t.result = result;
-    Board *b = t.board >= 0 ? board(t.board) : nullptr;
-    if (b && t.kind == Transfer::Kind::bulk_out) {
-        b->answer_until_ = now_ + settings_.answer_window_ms * TICKS_PER_MS;
-    } else if (b && t.kind == Transfer::Kind::bulk_in && result == XFER_OK) {
-        b->answer_until_ = 0; // the answer is in
-    }
 }
 
 void Bus::collect() {
@@ -234,12 +227,24 @@ bool Bus::drives_clock(const Transfer &t) const {
         return true;
     case Transfer::Kind::control:
         return t.owner != nullptr; // the bus's own enumeration waits for the host to move time
-    case Transfer::Kind::bulk_in: {
-        auto it = boards_.find(t.board);
-        return it != boards_.end() && it->second->answer_until_ > now_;
-    }
+    case Transfer::Kind::bulk_in:
+        return !t.ahead;
     }
     return false;
+}
+
+bool Bus::in_pending(uint64_t session, uint8_t ep) const {
+    return std::any_of(pending_.begin(), pending_.end(), [&](const TransferPtr &t) {
+        return !t->finished && t->kind == Transfer::Kind::bulk_in && t->session == session && t->ep == ep;
+    });
+}
+
+// An IN that the host waits on: it runs the clock, by itself or through the wait.
+bool Bus::in_awaited(const Transfer &in) const {
+    if (!in.ahead) return true;
+    return std::any_of(pending_.begin(), pending_.end(), [&](const TransferPtr &t) {
+        return !t->finished && t->kind == Transfer::Kind::wait && t->ep == in.ep && t->session == in.session;
+    });
 }
 
 bool Bus::busy() const {
@@ -345,7 +350,6 @@ bool Bus::bulk_token(Board &b, Transfer &t) {
         return true;
     }
     ++b.packets_in_;
-    b.answer_until_ = now_ + settings_.answer_window_ms * TICKS_PER_MS; // the firmware is answering
     size_t take = std::min<size_t>(size_t(r), t.length - t.moved);
     t.data.insert(t.data.end(), buf, buf + take);
     t.moved += take;
@@ -447,6 +451,12 @@ void Bus::advance(uint64_t ticks) {
 }
 
 bool Bus::run(unsigned max_slots) {
+    // A wait for an IN that has ended already is over. Decided here and not when
+    // the wait arrives: the IN may come in the same batch of requests, after it.
+    for (auto &t : pending_)
+        if (!t->finished && t->kind == Transfer::Kind::wait && t->ep && !in_pending(t->session, t->ep))
+            finish(*t, XFER_OK);
+    collect();
     for (unsigned i = 0; i < max_slots && busy(); ++i) {
         // Start what waits: control transfers one at a time per board.
         for (auto &t : pending_) {
@@ -469,20 +479,22 @@ bool Bus::run(unsigned max_slots) {
         for (auto &[n, b] : boards_) {
             // Plain names for the lambda: clang before 16 cannot capture structured bindings.
             const auto number = n;
-            Board *board = b.get();
             bool active = std::any_of(pending_.begin(), pending_.end(), [&](const TransferPtr &t) {
                 return !t->finished && t->board == number &&
-                       (t->kind == Transfer::Kind::bulk_out ||
-                        (t->kind == Transfer::Kind::bulk_in && board->answer_until_ > now_));
+                       (t->kind == Transfer::Kind::bulk_out || (t->kind == Transfer::Kind::bulk_in && in_awaited(*t)));
             });
-            if (active) bulk_boards.push_back(board);
+            if (active) bulk_boards.push_back(b.get());
         }
-        // One bulk packet per slot, the transfers taking turns.
+        // One bulk packet per slot, the transfers taking turns in the order of
+        // board and endpoint, whatever the order in which they arrived.
         std::vector<Transfer *> bulk;
         for (auto &t : pending_)
             if (!t->finished && t->started &&
                 (t->kind == Transfer::Kind::bulk_in || t->kind == Transfer::Kind::bulk_out))
                 bulk.push_back(t.get());
+        std::stable_sort(bulk.begin(), bulk.end(), [](const Transfer *a, const Transfer *b) {
+            return a->board != b->board ? a->board < b->board : a->ep < b->ep;
+        });
         for (size_t k = 0; k < bulk.size(); ++k) {
             Transfer &t = *bulk[(round_robin_ + k) % bulk.size()];
             Board *b = board(t.board);
@@ -511,7 +523,9 @@ bool Bus::run(unsigned max_slots) {
         advance(step);
         for (auto &t : pending_) {
             if (t->finished) continue;
-            if (t->kind == Transfer::Kind::wait && now_ >= t->end) finish(*t, XFER_OK);
+            if (t->kind == Transfer::Kind::wait && t->ep && !in_pending(t->session, t->ep)) finish(*t, XFER_OK);
+            else if (t->kind == Transfer::Kind::wait && (!t->ep || t->timeout_ms) && now_ >= t->end)
+                finish(*t, t->ep ? XFER_TIMEOUT : XFER_OK);
             else if (t->deadline && now_ >= t->deadline && !t->end) finish(*t, XFER_TIMEOUT);
         }
         collect();

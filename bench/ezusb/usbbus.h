@@ -8,20 +8,25 @@
 // too, and the tokens are tried again in the next one. A control transfer takes at
 // least one millisecond. Wall-clock time never enters this clock.
 //
-// What moves the clock. Only the host does: a pending control transfer, a bulk OUT
-// transfer or a wait runs the clock (and every board's 8051 with it) until it is
-// over. A bulk IN is different, since a reader thread posts it before the OUT that
-// provokes its answer: an IN runs the clock only inside its board's answer window,
-// which opens when a bulk OUT to the board completes (and again whenever an IN
-// takes a packet, while a long answer comes in) and closes when an IN completes,
-// or after answer_window_ms. Outside the window an IN is parked: it still takes a
-// packet in any slot that something else runs, but it moves no time itself. So an
-// IN posted ahead of its OUT waits at no simulated cost, and the firmware's time
-// to answer the OUT is counted.
+// What moves the clock. Only the host's blocking requests do, and each runs the
+// clock (and every board's 8051 with it) until it is over: a control transfer, a
+// bulk OUT, a bulk IN that the host waits on, and a wait. A wait lasts a given
+// time, or, when it names the session's bulk IN, until that IN ends (or its time
+// is up). The host's enumeration of a board just attached runs it too.
+//
+// A bulk IN posted ahead (by a reader thread, before the OUT that provokes its
+// answer) moves no time of its own, at any moment: it takes a packet in any slot
+// that something else runs, and the host's wait for it runs the clock until its
+// last packet. Its cost is thus the slots of the OUTs it rides along with, plus
+// the firmware's time to answer after the last OUT, counted by the wait. The host
+// sends the IN before the OUT (the driver waits until the request is out), so
+// neither the time between the host's requests nor the order in which requests of
+// its threads reach the bench enters the clock. Transfers take their turns in a
+// slot in the order of board and endpoint, not of arrival.
 //
 // bulk_us. Per board, the slots during which a bulk OUT was pending or an IN was
-// running in its window: the time the transfers would take on the real board, not
-// the host's pauses.
+// running the clock (an IN the host waits on): the time the transfers would take
+// on the real board, not the host's pauses.
 #pragma once
 
 #include <array>
@@ -59,7 +64,6 @@ enum TransferResult : int {
 };
 
 struct BusSettings {
-    uint64_t answer_window_ms = 100;
     // From an attach to the host's bus reset (the hub's debounce).
     uint64_t attach_delay_ms = 100;
     // A control transfer without a timeout gives up after this long.
@@ -70,11 +74,12 @@ struct Transfer {
     enum class Kind { control, bulk_out, bulk_in, wait };
     Kind kind = Kind::wait;
     uint64_t session = 0;    // the opener's session (0 for waits)
-    uint8_t ep = 0;          // endpoint address
+    uint8_t ep = 0;          // endpoint address; a wait's: the IN it waits for (0: none)
+    bool ahead = false;      // a bulk IN posted ahead: it moves no time itself
     SetupPacket setup;       // control
     std::vector<uint8_t> data; // OUT data, or what an IN received
     size_t length = 0;       // bytes to send or wanted
-    uint64_t timeout_ms = 0; // 0: none
+    uint64_t timeout_ms = 0; // 0: none (a wait for nothing but time ends at once)
     // Filled by the bus.
     size_t moved = 0;
     int result = XFER_OK;
@@ -145,7 +150,6 @@ private:
     TransferPtr enum_xfer_;
     std::vector<std::string> enum_strings_;
     bool was_attached_ = false;
-    uint64_t answer_until_ = 0;
     std::optional<uint64_t> claimed_by_;
 };
 
@@ -191,6 +195,8 @@ private:
     void finish(Transfer &t, int result);
     void collect();
     bool drives_clock(const Transfer &t) const;
+    bool in_pending(uint64_t session, uint8_t ep) const;
+    bool in_awaited(const Transfer &in) const;
     void start_control(Board &b, Transfer &t);
     void step_control(Board &b, Transfer &t);
     bool bulk_token(Board &b, Transfer &t);

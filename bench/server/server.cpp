@@ -76,7 +76,14 @@ std::string private_socket_path() {
 
 Connection::Connection(Bench &bench) : bench_(bench) {}
 
-Connection::~Connection() { bench_.release_all(this); }
+Connection::~Connection() { end(); }
+
+void Connection::end() {
+    bench_.release_all(this);
+    has_port_ = false;
+    usb_.reset();
+    broken_ = true;
+}
 
 void Connection::received(const uint8_t *data, size_t size, std::vector<uint8_t> &out) {
     if (broken_ || finished_) return;
@@ -189,22 +196,33 @@ struct Server::Impl {
         }
     }
 
+    // A client that has gone frees what it held before anyone else is served, so
+    // that the next client's claim, even in this same round, finds it free.
+    void gone(Client &c) {
+        c.dead = true;
+        c.conn.end();
+    }
+
+    // Reads until the socket is empty, so that a close after the last bytes is
+    // seen now and not in a later round.
     void readable(Client &c) {
         bench.catch_up_wall_clock();
         for (;;) {
             ssize_t n = ::recv(c.fd, chunk.data(), chunk.size(), 0);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
-                if (errno != EAGAIN && errno != EWOULDBLOCK) c.dead = true;
+                if (errno != EAGAIN && errno != EWOULDBLOCK) gone(c);
                 break;
             }
             if (n == 0) {
-                c.dead = true; // the client closed
-                break;
+                gone(c); // the client closed, or its process ended
+                return;
             }
             c.conn.received(chunk.data(), static_cast<size_t>(n), c.out);
-            if (c.conn.broken()) c.dead = true;
-            if (static_cast<size_t>(n) < chunk.size()) break;
+            if (c.conn.broken()) {
+                gone(c);
+                break;
+            }
         }
         flush(c);
     }
@@ -214,7 +232,7 @@ struct Server::Impl {
             ssize_t n = ::send(c.fd, c.out.data() + c.out_pos, c.out.size() - c.out_pos, MSG_NOSIGNAL);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
-                if (errno != EAGAIN && errno != EWOULDBLOCK) c.dead = true;
+                if (errno != EAGAIN && errno != EWOULDBLOCK) gone(c);
                 return;
             }
             c.out_pos += static_cast<size_t>(n);

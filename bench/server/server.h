@@ -39,6 +39,9 @@ public:
     bool finished() const { return finished_; }
     // The client broke the protocol: the server drops it.
     bool broken() const { return broken_; }
+    // The client has gone: the port and the USB board it held are free at once,
+    // their state as the client left it. Nothing more is handled.
+    void end();
 
 private:
     enum class Kind { Hello, Port, Ctl, Usb };

@@ -91,6 +91,10 @@ void UsbLink::handle(const uint8_t *header, const uint8_t *payload, std::vector<
         auto t = std::make_shared<Transfer>();
         t->kind = Transfer::Kind::wait;
         t->timeout_ms = r.arg;
+        if (r.ep) { // the wait for an IN posted ahead
+            t->ep = r.ep;
+            t->session = session_;
+        }
         return submit(t);
     }
     case wire::USB_CONTROL: {
@@ -112,6 +116,7 @@ void UsbLink::handle(const uint8_t *header, const uint8_t *payload, std::vector<
         t->kind = in ? Transfer::Kind::bulk_in : Transfer::Kind::bulk_out;
         t->session = session_;
         t->ep = r.ep;
+        t->ahead = in && (r.arg & wire::USB_BULK_AHEAD);
         t->length = r.length;
         if (!in) t->data.assign(payload, payload + r.length);
         t->timeout_ms = r.timeout_ms;

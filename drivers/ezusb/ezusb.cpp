@@ -70,6 +70,7 @@ private:
 std::unique_ptr<vokhw::UsbHandle> ctrl_handle;
 vokhw::UsbHandle *read_handle = nullptr;
 std::unique_ptr<Event> read_start_event;
+std::unique_ptr<Event> read_posted_event; // the read's request is on its way, or over
 std::unique_ptr<Event> read_done_event;
 // A library unloaded without ezusb_close still ends its thread first (a joinable
 // std::thread would end the process).
@@ -219,8 +220,10 @@ VOK_EXPORT int32_t ezusb_init(int32_t index, const uint8_t *image, const char *s
             ctrl_handle = std::move(h);
             read_handle = ctrl_handle.get();
             read_start_event = std::make_unique<Event>();
+            read_posted_event = std::make_unique<Event>();
             read_done_event = std::make_unique<Event>();
             read_buffer = nullptr;
+            read_endpoint = 0; // no read handed to the thread yet
             read_remaining = 0;
             read_abort = false;
             reader.thread = std::thread(ezusb_read_thread, nullptr);
@@ -260,6 +263,7 @@ VOK_EXPORT int32_t ezusb_close(void) {
     read_handle = nullptr;
     ctrl_handle.reset();
     read_done_event.reset();
+    read_posted_event.reset();
     read_start_event.reset();
     pipe_endpoints.clear();
     return 1;
@@ -288,17 +292,24 @@ VOK_EXPORT int32_t ezusb_bulk_read(uint32_t pipe, uint8_t *buffer, int32_t lengt
         return left;
     uint8_t endpoint = pipe_endpoint(pipe);
     read_done_event->reset();
+    read_posted_event->reset();
     read_buffer = buffer;
     read_endpoint = endpoint;
     read_remaining = endpoint & vokhw::USB_ENDPOINT_IN ? std::max(length, 0) : -1;
     read_start_event->set();
+    // The caller writes next what the board answers: the read goes out first.
+    read_posted_event->wait();
     return 1;
 }
 
 VOK_EXPORT int32_t ezusb_bulk_read_left(int32_t wait) {
     if (!read_done_event)
         return -1;
-    if (wait && !read_done_event->wait_for(ezusb::READ_WAIT_MS)) {
+    // The board may still be answering: it is given the time (on the bench, the
+    // simulated clock runs until the read ends).
+    bool ended = !wait || read_endpoint == 0 || read_done_event->wait_for(0) ||
+                 read_handle->await_in(read_endpoint, ezusb::READ_WAIT_MS);
+    if (wait && !(ended && read_done_event->wait_for(ezusb::READ_WAIT_MS))) {
         // Too late: the read must not write into the buffer once the caller
         // goes on, so it is cancelled and counts as failed.
         abort_read();
@@ -311,15 +322,19 @@ VOK_EXPORT int32_t ezusb_bulk_read_left(int32_t wait) {
 VOK_EXPORT uint32_t ezusb_read_thread(void * /*parameter*/) {
     for (;;) {
         read_buffer = nullptr;
+        read_posted_event->set();
         read_done_event->set();
         read_start_event->wait();
         read_start_event->reset();
         if (read_buffer == nullptr)
             return 0;
+        // The whole read is one request, posted before the caller writes; what a
+        // short packet leaves is asked for again.
         while (read_remaining > 0) {
-            int n = std::min(read_remaining.load(), ezusb::MAX_REQUEST), got = 0;
+            int got = 0;
             int rc = read_abort ? vokhw::USB_ERROR_CANCELLED
-                                : read_handle->bulk(read_endpoint, read_buffer, n, &got, 0);
+                                : read_handle->bulk_in_ahead(read_endpoint, read_buffer, read_remaining, &got,
+                                                             [] { read_posted_event->set(); });
             if (rc != vokhw::USB_OK || got <= 0) {
                 read_remaining = -1;
                 break;

@@ -25,7 +25,8 @@ VOK_EXPORT int32_t ezusb_close(void);
 // Sends length bytes to the pipe; 0 when all went out, -1 on the first failure.
 VOK_EXPORT int32_t ezusb_bulk_write(uint32_t pipe, const uint8_t *data, int32_t length);
 // Hands a read of length bytes from the pipe into buffer to the read thread and
-// returns. Non-zero in both cases; when the previous read has not finished or
+// returns once its request is on its way, so that what the caller writes next
+// follows it. Non-zero in both cases; when the previous read has not finished or
 // has failed, nothing starts and that read's remaining count is returned.
 VOK_EXPORT int32_t ezusb_bulk_read(uint32_t pipe, uint8_t *buffer, int32_t length);
 // With wait non-zero, first waits up to 5000 ms for the read to end; a read
@@ -40,7 +41,8 @@ VOK_EXPORT uint32_t ezusb_read_thread(void *parameter);
 
 namespace ezusb {
 
-// Limits of one bulk request and of the string descriptor answer.
+// Limits of one bulk write request (a read is one request) and of the string
+// descriptor answer.
 constexpr int32_t MAX_REQUEST = 32768;
 constexpr int STRING_ANSWER = 130;
 constexpr int IMAGE_SIZE = 4096;

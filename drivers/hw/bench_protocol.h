@@ -31,10 +31,14 @@
 //                                   -> count; payload: the IN data stage
 //   'B' bulk on endpoint ep; an OUT sends the payload, an IN asks for `length`
 //       bytes (no payload)          -> count; payload: the IN data
+//       arg USB_BULK_AHEAD: an IN posted ahead of the OUTs that provoke its
+//       answer; it moves no simulated time itself (see 'W')
 //   'K' cancel the session's bulk transfers on endpoint ep -> result
 //   'H' clear halt of endpoint ep   -> result
 //   'D' the active configuration descriptor -> payload: all of it
-//   'W' wait arg milliseconds of simulated time -> result (no session needed)
+//   'W' wait arg milliseconds of simulated time -> result (no session needed);
+//       with ep, the session's IN posted ahead on ep: until it ends, at most arg
+//       milliseconds (0: no limit) -> result (timeout when it has not ended)
 //   'X' close the session           -> result
 // A session ends with its last connection, too.
 #pragma once
@@ -56,6 +60,7 @@ constexpr int RECORD_SIZE = 4;
 
 constexpr uint8_t USB_LIST = 'L', USB_OPEN = 'O', USB_JOIN = 'J', USB_CONTROL = 'C', USB_BULK = 'B',
                   USB_CANCEL = 'K', USB_CLEAR_HALT = 'H', USB_CONFIG = 'D', USB_WAIT = 'W', USB_CLOSE = 'X';
+constexpr uint32_t USB_BULK_AHEAD = 1;
 constexpr int USB_HEADER_SIZE = 16;
 // Longest payload of one request or answer.
 constexpr uint32_t USB_MAX_PAYLOAD = 1u << 20;

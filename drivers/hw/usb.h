@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -90,6 +91,23 @@ public:
     // UsbError. An IN ends early on a short packet. timeout_ms 0 waits without limit.
     virtual int bulk(uint8_t endpoint, uint8_t *data, int length, int *transferred,
                      unsigned timeout_ms) = 0;
+
+    // A bulk IN without timeout posted ahead of the OUT transfers that provoke its
+    // answer, by a thread that reads while another writes. posted() is called once
+    // the request is on its way, so that the writer may send knowing that its data
+    // follows the IN. The writer announces with await_in() that it blocks until the
+    // IN ends. On hardware a plain bulk().
+    virtual int bulk_in_ahead(uint8_t endpoint, uint8_t *data, int length, int *transferred,
+                              const std::function<void()> &posted) {
+        posted();
+        return bulk(endpoint, data, length, transferred, 0);
+    }
+
+    // The caller is about to block until the IN posted ahead on the endpoint ends.
+    // On hardware the time passes by itself: nothing to do, true. On the bench the
+    // simulated clock runs until the IN ends (true) or timeout_ms of it has passed
+    // (false).
+    virtual bool await_in(uint8_t /*endpoint*/, unsigned /*timeout_ms*/) { return true; }
 
     // Cancels the bulk transfers in flight on the endpoint, from any thread: they
     // return USB_ERROR_CANCELLED (with the count moved so far). Transfers started

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -70,16 +70,6 @@ bool send_request(int fd, const UsbRequest &r, const uint8_t *payload) {
     return send_all(fd, h, sizeof h) && (r.length == 0 || !payload || send_all(fd, payload, r.length));
 }
 
-// True when readable within wait_ms (negative: no limit).
-bool readable(int fd, int wait_ms) {
-    pollfd p{fd, POLLIN, 0};
-    for (;;) {
-        int rc = ::poll(&p, 1, wait_ms);
-        if (rc < 0 && errno == EINTR) continue;
-        return rc > 0;
-    }
-}
-
 // Reads one answer; payload gets its bytes (at most `room` are kept in dest when given).
 bool read_answer(int fd, UsbAnswer &a, std::vector<uint8_t> &payload) {
     uint8_t h[benchwire::USB_HEADER_SIZE];
@@ -135,7 +125,7 @@ public:
         r.length = uint32_t(payload.size());
         UsbAnswer a;
         std::vector<uint8_t> back;
-        int rc = exchange(r, payload.data(), 0, a, back);
+        int rc = exchange(r, payload.data(), a, back);
         if (rc < 0) return rc;
         if (a.result < 0) return a.result;
         if (in) {
@@ -162,7 +152,7 @@ public:
             r.length = chunk;
             UsbAnswer a;
             std::vector<uint8_t> back;
-            int rc = exchange(r, in ? nullptr : data + done, in ? timeout_ms : 0, a, back);
+            int rc = exchange(r, in ? nullptr : data + done, a, back);
             if (rc < 0) return rc;
             uint32_t got = in ? std::min<uint32_t>(uint32_t(back.size()), chunk) : std::min(a.count, chunk);
             if (in) copy_bytes(data + done, back.data(), got);
@@ -174,20 +164,57 @@ public:
         return USB_OK;
     }
 
+    // One request for the whole IN, so that all of it is posted before the writer
+    // goes on.
+    int bulk_in_ahead(uint8_t endpoint, uint8_t *data, int length, int *transferred,
+                      const std::function<void()> &posted) override {
+        int dummy;
+        if (!transferred) transferred = &dummy;
+        *transferred = 0;
+        if (!(endpoint & USB_ENDPOINT_IN) || length < 0 || uint32_t(length) > benchwire::USB_MAX_PAYLOAD ||
+            (length && !data)) {
+            posted();
+            return USB_ERROR_INVALID;
+        }
+        UsbRequest r;
+        r.op = benchwire::USB_BULK;
+        r.ep = endpoint;
+        r.arg = benchwire::USB_BULK_AHEAD;
+        r.length = uint32_t(length);
+        UsbAnswer a;
+        std::vector<uint8_t> back;
+        int rc = exchange(r, nullptr, a, back, &posted);
+        if (rc < 0) return rc;
+        uint32_t got = std::min<uint32_t>(uint32_t(back.size()), uint32_t(length));
+        copy_bytes(data, back.data(), got);
+        *transferred = int(got);
+        return a.result < 0 ? a.result : USB_OK;
+    }
+
+    bool await_in(uint8_t endpoint, unsigned timeout_ms) override {
+        UsbRequest r;
+        r.op = benchwire::USB_WAIT;
+        r.ep = endpoint;
+        r.arg = timeout_ms;
+        UsbAnswer a;
+        std::vector<uint8_t> back;
+        return exchange(r, nullptr, a, back) == USB_OK && a.result == USB_OK;
+    }
+
     void cancel(uint8_t endpoint) override {
         UsbRequest r;
         r.op = benchwire::USB_CANCEL;
         r.ep = endpoint;
         UsbAnswer a;
         std::vector<uint8_t> back;
-        exchange(r, nullptr, 0, a, back);
+        exchange(r, nullptr, a, back);
     }
 
     int config_descriptor(std::vector<uint8_t> &out) override {
         UsbRequest r;
         r.op = benchwire::USB_CONFIG;
         UsbAnswer a;
-        int rc = exchange(r, nullptr, 0, a, out);
+        int rc = exchange(r, nullptr, a, out);
         return rc < 0 ? rc : a.result;
     }
 
@@ -197,7 +224,7 @@ public:
         r.ep = endpoint;
         UsbAnswer a;
         std::vector<uint8_t> back;
-        int rc = exchange(r, nullptr, 0, a, back);
+        int rc = exchange(r, nullptr, a, back);
         return rc < 0 ? rc : a.result;
     }
 
@@ -233,29 +260,19 @@ private:
         free_.push_back(fd);
     }
 
-    // Sends a request and waits for its answer. With a wall-clock limit (a bulk IN
-    // with a timeout, which the bench parks while the host is idle), the transfer
-    // is cancelled when the limit passes, and the answer then awaited.
-    int exchange(const UsbRequest &r, const uint8_t *payload, unsigned wall_limit_ms, UsbAnswer &a,
-                 std::vector<uint8_t> &back) {
+    // Sends a request and waits for its answer; posted (when given) is called once
+    // the request is sent or has failed. Timeouts are the bench's: it ends a
+    // transfer when its time has passed on the simulated clock, which runs for
+    // every request the host blocks on.
+    int exchange(const UsbRequest &r, const uint8_t *payload, UsbAnswer &a, std::vector<uint8_t> &back,
+                 const std::function<void()> *posted = nullptr) {
         int fd = acquire();
+        bool sent = fd >= 0 && send_request(fd, r, payload);
+        if (posted) (*posted)();
         if (fd < 0) return USB_ERROR_NO_DEVICE;
-        if (!send_request(fd, r, payload)) {
-            give_back(fd);
-            return USB_ERROR_IO;
-        }
-        bool timed_out = false;
-        if (wall_limit_ms && !readable(fd, int(wall_limit_ms))) {
-            timed_out = true;
-            cancel(r.ep);
-        }
-        if (!read_answer(fd, a, back)) {
-            give_back(fd);
-            return USB_ERROR_IO;
-        }
+        bool answered = sent && read_answer(fd, a, back);
         give_back(fd);
-        if (timed_out && a.result == USB_ERROR_CANCELLED) a.result = USB_ERROR_TIMEOUT;
-        return USB_OK;
+        return answered ? USB_OK : USB_ERROR_IO;
     }
 
     std::string path_;

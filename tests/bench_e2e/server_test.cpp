@@ -131,6 +131,33 @@ TEST_F(ServerThread, APortHasOneClaimantAndMissingPortsRefuseTheOpen) {
     ::close(c);
 }
 
+TEST_F(ServerThread, APortLeftByAClientThatWentAwayIsFreeAtOnceAsItLeftIt) {
+    std::vector<uint8_t> hello = {'P', 'O', 'R', 'T', '\n'};
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        int a = connect_client();
+        send_bytes(a, hello);
+        send_bytes(a, rec('O', 0x378));
+        ASSERT_EQ(recv_bytes(a, 1), std::vector<uint8_t>{1});
+        // Writes still on their way when the client goes, as from a process killed
+        // in its data phase; the last one sets the data pins.
+        std::vector<uint8_t> writes;
+        for (int i = 0; i < 20000; ++i) {
+            auto r = rec('W', 0x378, uint8_t(i & 0x13));
+            writes.insert(writes.end(), r.begin(), r.end());
+        }
+        auto last = rec('W', 0x378, uint8_t(0x40 + attempt));
+        writes.insert(writes.end(), last.begin(), last.end());
+        send_bytes(a, writes);
+        ::close(a);
+        int b = connect_client();
+        std::vector<uint8_t> claim = hello;
+        for (auto &r : {rec('O', 0x378), rec('R', 0x378), rec('X', 0x378)}) claim.insert(claim.end(), r.begin(), r.end());
+        send_bytes(b, claim);
+        EXPECT_EQ(recv_bytes(b, 3), (std::vector<uint8_t>{1, uint8_t(0x40 + attempt), 1})) << "attempt " << attempt;
+        ::close(b);
+    }
+}
+
 TEST_F(ServerThread, UnknownHelloOrRecordDropsOnlyThatClient) {
     int bad = connect_client();
     send_bytes(bad, {'H', 'I', '\n'});

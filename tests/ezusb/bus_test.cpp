@@ -126,25 +126,49 @@ TEST_F(BusTest, DownloadedFirmwareRenumeratesAndAnswersWithItsOwnDescriptors) {
     EXPECT_EQ(run(control(s, 0x80, 6, 0x0305, 255))->result, XFER_PIPE); // the firmware stalls it
 }
 
-TEST_F(BusTest, InPostedBeforeItsOutWaitsWithoutTimeAndGetsTheEcho) {
+TEST_F(BusTest, InPostedAheadMovesNoTimeUntilTheHostWaitsForItWhileAPlainInRunsTheClock) {
     download("echo");
     uint64_t s = open();
+    board->reset_counts();
     auto in = bulk(s, 0x82, {}, 64);
+    in->ahead = true;
     bus.submit(in);
-    uint64_t before = bus.now();
-    EXPECT_FALSE(bus.run(1000)); // parked: nothing drives the clock
-    EXPECT_EQ(bus.now(), before);
-    EXPECT_FALSE(in->finished);
     std::vector<uint8_t> data{1, 2, 3, 4, 5, 6, 7};
     run(bulk(s, 0x02, data));
-    while (!in->finished && bus.run(1000)) {
-    }
+    // The OUT is in; the host has not yet said that it waits for the answer.
+    uint64_t before = bus.now();
+    EXPECT_FALSE(bus.run(1000));
+    EXPECT_EQ(bus.now(), before);
+    ASSERT_FALSE(in->finished);
+    auto wait = std::make_shared<Transfer>();
+    wait->session = s;
+    wait->ep = 0x82;
+    wait->owner = this;
+    EXPECT_EQ(run(wait)->result, XFER_OK);
     ASSERT_TRUE(in->finished);
     EXPECT_EQ(in->result, XFER_OK);
     EXPECT_EQ(in->data, data);
-    EXPECT_EQ(board->packets_out(), 1u);
-    EXPECT_EQ(board->packets_in(), 1u);
-    EXPECT_LT(board->bulk_us(), 1000u); // the answer's time, not the idle time before the OUT
+    EXPECT_LT(board->bulk_us(), 1000u); // the answer's time, not the pause before the wait
+
+    // The wait and its IN reach the bus together, the wait first: it still lasts
+    // until the IN ends.
+    run(bulk(s, 0x02, data));
+    auto wait2 = std::make_shared<Transfer>(*wait);
+    auto in2 = bulk(s, 0x82, {}, 64);
+    in2->ahead = true;
+    bus.submit(wait2);
+    bus.submit(in2);
+    while (!wait2->finished && bus.run(1000)) {
+    }
+    EXPECT_EQ(wait2->result, XFER_OK);
+    EXPECT_TRUE(in2->finished);
+    EXPECT_EQ(in2->data, data);
+
+    // An IN the host blocks on, posted after its OUT, needs no wait.
+    run(bulk(s, 0x02, data));
+    auto plain = run(bulk(s, 0x82, {}, 64));
+    EXPECT_EQ(plain->result, XFER_OK);
+    EXPECT_EQ(plain->data, data);
 }
 
 TEST_F(BusTest, BulkOutCeilingIs1216BytesPerMillisecond) {
