@@ -54,4 +54,8 @@ void decode_string(const uint8_t *answer, int received, char *text, int text_siz
 // configuration descriptor: the pipe index is the position in this list.
 int endpoint_list(const uint8_t *config, int length, uint8_t *endpoints, int max);
 
+// Why the last ezusb_init failed, one line without its line end ("" after success):
+// no board, no permission for its node, in use by another program, and so on.
+const char *failure_reason();
+
 } // namespace ezusb

@@ -68,6 +68,9 @@ void decode_string(const uint8_t *descriptor, size_t received, char text[CUSB_ST
 using Opener = std::unique_ptr<vokhw::UsbHandle> (*)(int number);
 Opener set_opener(Opener opener);
 
+/* Why the last cusb_init failed, one line without its line end ("" after success). */
+const char *failure_reason();
+
 /* How many polls of POLL_MS wait for the board after a download before giving up. */
 constexpr int RETURN_POLLS = 15;
 constexpr unsigned POLL_MS = 2000;

@@ -76,6 +76,7 @@ int32_t VOK_CALL jtag_init(int32_t index, int32_t /*baud*/, char *name) {
         usb_handle = nullptr;
         std::fputs("Can't found EZ-USB\n", stdout);
         std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", cusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
     // TCK high with TDI, TMS and PC3 low, the JTAG outputs on, port C written again.

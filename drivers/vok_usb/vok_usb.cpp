@@ -142,6 +142,7 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
     say("Setup EZ-USB with JTAG firnware V0.09\n");
     if (ezusb_init(port, firmware, "JTAG", "V009") != 0) {
         say("Can't found EZ-USB\n");
+        std::fprintf(stderr, "%s\n", ezusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
     usb_error = 0;

@@ -111,6 +111,7 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
     say("Setup EZ-USB Firmware\n");
     if (ezusb_init(port, ez_spi, "USB_SPI", "V010") != 0) {
         say("\nCan't found EZ-USB\n");
+        std::fprintf(stderr, "%s\n", ezusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
     say("\n");
