@@ -39,6 +39,8 @@ std::unique_ptr<vokhw::UsbHandle> seam_open(int number) { return vokhw::usb_open
 
 cusb::Opener opener = seam_open;
 std::string failure;
+// The seam's result of the last bulk request that failed.
+int last_bulk_error = vokhw::USB_OK;
 
 // The loader's opener: the current one, with the seam's reason when it is the seam.
 std::unique_ptr<vokhw::UsbHandle> open_for_loader(int number, std::string *reason) {
@@ -81,6 +83,8 @@ void decode_string(const uint8_t *descriptor, size_t received, char text[CUSB_ST
 }
 
 const char *failure_reason() { return failure.c_str(); }
+
+const char *last_transfer_error() { return vokhw::usb_error_text(last_bulk_error); }
 
 Opener set_opener(Opener next) {
     Opener previous = opener;
@@ -160,9 +164,12 @@ int32_t VOK_CALL usb_bulk_write(cusb_handle *slot, uint32_t pipe, const uint8_t 
         int piece = std::min<int32_t>(CUSB_MAX_REQUEST, length - at);
         int moved = 0;
         // The seam takes a writable buffer for both directions; OUT data is only read.
-        if (board->usb->bulk(endpoint, const_cast<uint8_t *>(data + at), piece, &moved,
-                             BULK_TIMEOUT_MS) != vokhw::USB_OK)
+        int rc = board->usb->bulk(endpoint, const_cast<uint8_t *>(data + at), piece, &moved,
+                                  BULK_TIMEOUT_MS);
+        if (rc != vokhw::USB_OK) {
+            last_bulk_error = rc;
             return -1;
+        }
     }
     return 0;
 }
@@ -178,9 +185,11 @@ int32_t VOK_CALL usb_bulk_read(cusb_handle *slot, uint32_t pipe, uint8_t *buffer
     for (int32_t at = 0; at < length; at += CUSB_MAX_REQUEST) {
         int piece = std::min<int32_t>(CUSB_MAX_REQUEST, length - at);
         int moved = 0;
-        if (board->usb->bulk(endpoint, buffer + at, piece, &moved, BULK_TIMEOUT_MS) !=
-            vokhw::USB_OK)
+        int rc = board->usb->bulk(endpoint, buffer + at, piece, &moved, BULK_TIMEOUT_MS);
+        if (rc != vokhw::USB_OK) {
+            last_bulk_error = rc;
             return -1;
+        }
         total += moved;
     }
     return total;

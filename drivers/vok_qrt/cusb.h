@@ -70,6 +70,8 @@ Opener set_opener(Opener opener);
 
 /* Why the last cusb_init failed, one line without its line end ("" after success). */
 const char *failure_reason();
+/* Why the last bulk request that failed did so ("timeout", "no device ..."). */
+const char *last_transfer_error();
 
 /* How many polls of POLL_MS wait for the board after a download before giving up. */
 constexpr int RETURN_POLLS = 15;

@@ -167,4 +167,28 @@ TEST_F(QrtTraffic, PowerIsPinTwoOfTheReplyAndNoReplyMeansNoPower) {
     EXPECT_EQ(sent(0x01), (std::vector<Bytes>{{0xA0}, {0xA0}, {0xA0}}));
 }
 
+TEST_F(QrtTraffic, BoardThatStopsAnsweringIsLeftAloneUntilTheNextInit) {
+    s.in_packets.push_back({0x01}); // one answer, then none
+    uint8_t tdo[2] = {0xFF, 0xFF};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(jtag_txrx(nullptr, tdo, 12, 0, 0), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "EZ-USB board 2 stopped answering (timeout): no more transfers in this run\n");
+    EXPECT_EQ(s.of_kind("bulk", 0x82).size(), 2u) << "reads go on after a timeout";
+    EXPECT_EQ(tdo[0], 0x01);
+    EXPECT_EQ(tdo[1], 0x00);
+
+    s.log.clear();
+    EXPECT_EQ(jtag_txrx(nullptr, tdo, 8, 0, 0), 0);
+    EXPECT_EQ(jtag_txrx(nullptr, nullptr, 100, 0, 0), 0);
+    EXPECT_EQ(jtag_power(), 0);
+    EXPECT_TRUE(s.log.empty()) << "a lost board is sent more";
+
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(jtag_init(2, 0, nullptr), 0);
+    testing::internal::GetCapturedStdout();
+    s.in_packets.push_back({0x04});
+    EXPECT_EQ(jtag_power(), 1) << "a new init talks to the board again";
+}
+
 } // namespace
