@@ -24,6 +24,10 @@ namespace {
 
 constexpr unsigned WRITE_TIMEOUT_MS = 5000;
 constexpr unsigned CANCEL_POLL_MS = 50;
+// A stale answer sits in the chip's buffer and comes with the next IN token;
+// 20 ms of silence means the pipe is empty. At most two staging buffers' worth.
+constexpr unsigned DRAIN_QUIET_MS = 20;
+constexpr int DRAIN_MAX_BYTES = 2 * ezusb::MAX_REQUEST;
 
 // The board check and download: pieces as the usual loaders send them, 1500 ms
 // for the board to leave, 50 ms polls while it is away, 500 ms to settle, 200
@@ -137,6 +141,14 @@ int endpoint_list(const uint8_t *config, int length, uint8_t *endpoints, int max
 }
 
 const char *failure_reason() { return failure.c_str(); }
+
+int32_t drain(uint32_t pipe) {
+    uint8_t endpoint = pipe_endpoint(pipe);
+    if (!ctrl_handle || !(endpoint & vokhw::USB_ENDPOINT_IN))
+        return -1;
+    int dropped = vokhw::usb_drain_in(*ctrl_handle, endpoint, DRAIN_QUIET_MS, DRAIN_MAX_BYTES);
+    return dropped < 0 ? -1 : dropped;
+}
 
 } // namespace ezusb
 

@@ -58,4 +58,9 @@ int endpoint_list(const uint8_t *config, int length, uint8_t *endpoints, int max
 // no board, no permission for its node, in use by another program, and so on.
 const char *failure_reason();
 
+// Drops what the pipe (an IN pipe) still holds from an earlier run that was
+// killed or unplugged mid-transfer; call it after ezusb_init, before the first
+// command. The bytes dropped (bounded), or -1 when no board is open or it left.
+int32_t drain(uint32_t pipe);
+
 } // namespace ezusb

@@ -2,8 +2,10 @@
 #include "usb_loader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace vokhw {
 
@@ -50,6 +52,26 @@ std::vector<uint8_t> usb_endpoint_map(const uint8_t *config, size_t length) {
         }
     }
     return endpoints;
+}
+
+int usb_drain_in(UsbHandle &h, uint8_t endpoint, unsigned timeout_ms, int max_bytes) {
+    uint8_t buffer[4096];
+    int dropped = 0;
+    while (dropped < max_bytes) {
+        // The read is pending while the board gets time to run: taking one answer
+        // may free the firmware to answer a packet that waited on an OUT endpoint.
+        int got = 0, rc = USB_OK;
+        const int length = std::min<int>(sizeof buffer, max_bytes - dropped);
+        std::thread reader([&] { rc = h.bulk(endpoint, buffer, length, &got, timeout_ms); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(2)); // the read goes out first
+        usb_wait_ms(timeout_ms);
+        reader.join();
+        dropped += std::max(got, 0);
+        if (rc == USB_ERROR_NO_DEVICE) return rc;
+        // Quiet for the whole timeout (or refused): nothing more is coming.
+        if (rc != USB_OK || got <= 0) break;
+    }
+    return dropped;
 }
 
 UsbBoardLoader::UsbBoardLoader(const UsbLoadSettings &settings, UsbNumberOpener opener)

@@ -42,6 +42,13 @@ void usb_decode_string(const uint8_t *answer, int received, char *text, int text
 // alternate setting 0), in descriptor order: a pipe index is a position here.
 std::vector<uint8_t> usb_endpoint_map(const uint8_t *config, size_t length);
 
+// Reads and drops what an IN endpoint still holds from an earlier run (answers
+// that a killed or unplugged run never took), until a read pending for
+// timeout_ms while the board runs as long brings nothing; never more than
+// max_bytes. The read runs on a thread of its own meanwhile. The bytes dropped, or a UsbError
+// when the board has gone.
+int usb_drain_in(UsbHandle &h, uint8_t endpoint, unsigned timeout_ms, int max_bytes);
+
 class UsbBoardLoader {
 public:
     explicit UsbBoardLoader(const UsbLoadSettings &settings, UsbNumberOpener opener = nullptr);

@@ -28,6 +28,9 @@ constexpr vokhw::UsbLoadSettings LOAD_SETTINGS = {
 };
 
 constexpr unsigned BULK_TIMEOUT_MS = 10000;
+// A stale answer comes with the next IN token; 20 ms of silence means none.
+constexpr unsigned DRAIN_QUIET_MS = 20;
+constexpr int DRAIN_MAX_BYTES = 4096;
 
 struct Board {
     std::unique_ptr<vokhw::UsbHandle> usb;
@@ -83,6 +86,17 @@ void decode_string(const uint8_t *descriptor, size_t received, char text[CUSB_ST
 }
 
 const char *failure_reason() { return failure.c_str(); }
+
+int32_t drain(cusb_handle *slot, uint32_t pipe) {
+    Board *board = board_of(slot);
+    uint8_t endpoint = 0;
+    if (board == nullptr || !endpoint_of(*board, pipe, &endpoint) || !(endpoint & vokhw::USB_ENDPOINT_IN))
+        return -1;
+    int dropped = vokhw::usb_drain_in(*board->usb, endpoint, DRAIN_QUIET_MS, DRAIN_MAX_BYTES);
+    if (dropped < 0)
+        last_bulk_error = dropped;
+    return dropped < 0 ? -1 : dropped;
+}
 
 const char *last_transfer_error() { return vokhw::usb_error_text(last_bulk_error); }
 

@@ -70,6 +70,9 @@ Opener set_opener(Opener opener);
 
 /* Why the last cusb_init failed, one line without its line end ("" after success). */
 const char *failure_reason();
+/* Drops what an IN pipe still holds from an earlier run that was killed or
+ * unplugged mid-transfer (bounded). The bytes dropped, or -1. */
+int32_t drain(cusb_handle *slot, uint32_t pipe);
 /* Why the last bulk request that failed did so ("timeout", "no device ..."). */
 const char *last_transfer_error();
 

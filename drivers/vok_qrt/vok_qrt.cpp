@@ -110,6 +110,12 @@ int32_t VOK_CALL jtag_init(int32_t index, int32_t /*baud*/, char *name) {
         std::fprintf(stderr, "%s\n", cusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
+    // A run killed mid-transfer may have left a reply on EP2 IN and a block shift
+    // waiting for packets: the reply is dropped and an empty block ends the shift.
+    if (cusb::drain(&usb_handle, PIPE_REPLY) < 0)
+        lose_board();
+    const uint8_t end_block[4] = {CMD_BLOCK, 0, 0, 0};
+    write_pipe(PIPE_COMMAND, end_block, sizeof end_block);
     // TCK high with TDI, TMS and PC3 low, the JTAG outputs on, port C written again.
     const uint8_t ports[4] = {CMD_SETUP_PORTS, OUTPUT_ENABLES, CMD_SET_PORT, 0x20};
     write_pipe(PIPE_COMMAND, ports, sizeof ports);
