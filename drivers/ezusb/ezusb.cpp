@@ -39,6 +39,7 @@ constexpr vokhw::UsbLoadSettings LOAD_SETTINGS = {
     .poll_ms = 50,
     .settle_ms = 500,
     .max_opens = 200,
+    .shifted_wait_ms = 3000,
     .read_both_strings = false,
     .check_again = true,
     .progress_marks = true,

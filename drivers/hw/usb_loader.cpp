@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
+#include <future>
 
 namespace vokhw {
 
@@ -60,12 +60,16 @@ int usb_drain_in(UsbHandle &h, uint8_t endpoint, unsigned timeout_ms, int max_by
     while (dropped < max_bytes) {
         // The read is pending while the board gets time to run: taking one answer
         // may free the firmware to answer a packet that waited on an OUT endpoint.
-        int got = 0, rc = USB_OK;
+        int got = 0;
         const int length = std::min<int>(sizeof buffer, max_bytes - dropped);
-        std::thread reader([&] { rc = h.bulk(endpoint, buffer, length, &got, timeout_ms); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(2)); // the read goes out first
-        usb_wait_ms(timeout_ms);
-        reader.join();
+        auto read = std::async(std::launch::async, [&] { return h.bulk(endpoint, buffer, length, &got, timeout_ms); });
+        // The board runs in steps for as long as the read may wait, so that it
+        // runs after the read has gone out, whenever that is.
+        const auto start = std::chrono::steady_clock::now();
+        while (read.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready &&
+               std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeout_ms))
+            usb_wait_ms(1);
+        const int rc = read.get();
         dropped += std::max(got, 0);
         if (rc == USB_ERROR_NO_DEVICE) return rc;
         // Quiet for the whole timeout (or refused): nothing more is coming.
@@ -148,11 +152,24 @@ std::unique_ptr<UsbHandle> UsbBoardLoader::reopen(int number, const std::string 
     return place.empty() ? opener_(number, why) : usb_open_place(place, why);
 }
 
+std::unique_ptr<UsbHandle> UsbBoardLoader::first_open(int number, std::string *why) {
+    std::unique_ptr<UsbHandle> h = opener_(number, why);
+    if (h || opener_ != seam_open || number <= 0) return h;
+    constexpr unsigned POLL_MS = 100;
+    for (unsigned waited = 0; waited < settings_.shifted_wait_ms; waited += POLL_MS) {
+        size_t present = usb_list_boards().size();
+        if (present == 0 || present > size_t(number)) break;
+        usb_wait_ms(POLL_MS);
+        if ((h = opener_(number, why))) break;
+    }
+    return h;
+}
+
 std::unique_ptr<UsbHandle> UsbBoardLoader::load(int number, const uint8_t *image, int image_size,
                                                 const char *string1, const char *string2) {
     reason_.clear();
     std::string why;
-    std::unique_ptr<UsbHandle> h = opener_(number, &why);
+    std::unique_ptr<UsbHandle> h = first_open(number, &why);
     if (!h) {
         reason_ = why.empty() ? "no " + board_name(number) : why;
         return nullptr;

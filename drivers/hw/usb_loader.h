@@ -25,6 +25,10 @@ struct UsbLoadSettings {
     unsigned poll_ms;          // between reopens that found no board
     unsigned settle_ms;        // after the board is back, before it is checked again
     int max_opens;             // opens in all, the first one included
+    // When board N is missing but fewer boards are present than N + 1, a board
+    // ahead of it may be renumerating for another program (the numbers behind it
+    // shift down meanwhile): it is waited for this long, in polls of 100 ms.
+    unsigned shifted_wait_ms;
     bool read_both_strings;    // read string 2 also when string 1 differs
     bool check_again;          // check the strings of the returned board (else trust it)
     bool progress_marks;       // "-Boot", "-Wait", ".", "-Reconnect" on stdout
@@ -75,6 +79,7 @@ private:
     bool matches(UsbHandle &h, const char *string1, const char *string2);
     int write_ram(UsbHandle &h, uint16_t address, const uint8_t *data, uint16_t length);
     std::unique_ptr<UsbHandle> reopen(int number, const std::string &place, std::string *why);
+    std::unique_ptr<UsbHandle> first_open(int number, std::string *why);
     void mark(const char *text) const;
 
     UsbLoadSettings settings_;

@@ -22,6 +22,7 @@ constexpr vokhw::UsbLoadSettings LOAD_SETTINGS = {
     .poll_ms = cusb::POLL_MS,
     .settle_ms = 0,
     .max_opens = cusb::RETURN_POLLS,
+    .shifted_wait_ms = 3000,
     .read_both_strings = true,
     .check_again = false,
     .progress_marks = false,

@@ -108,6 +108,19 @@ TEST_F(AccessLayer, BoardIsFollowedByItsPlaceWhileItIsAway) {
     EXPECT_EQ(b.string1, "JTAG");
 }
 
+TEST_F(AccessLayer, BoardBehindARenumeratingOneIsWaitedFor) {
+    fake_seam::Board &b = fake_seam::reset();
+    b.neighbour = true; // board 1, behind ours, which is away for three looks
+    b.present = false;
+    b.away_opens = 3;
+    testing::internal::CaptureStdout();
+    ezusb_init(1, image.data(), "JTAG", "V009");
+    testing::internal::GetCapturedStdout();
+    EXPECT_GT(b.neighbour_requests, 0) << "board 1 was given up while board 0 was away";
+    ASSERT_GE(b.waits.size(), 3u);
+    EXPECT_EQ(std::vector<unsigned>(b.waits.begin(), b.waits.begin() + 3), (std::vector<unsigned>{100, 100, 100}));
+}
+
 TEST_F(AccessLayer, InitFailures) {
     struct Case {
         const char *what;

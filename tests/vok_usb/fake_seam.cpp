@@ -149,15 +149,24 @@ void answer(const std::vector<uint8_t> &bytes) {
 
 namespace vokhw {
 
-// Board 0 is the first board present: the neighbour while ours is away.
-std::unique_ptr<UsbHandle> usb_open(int, std::string *reason) {
+// Board 0 is the first board present: the neighbour while ours is away; with
+// ours present, the neighbour is board 1.
+std::unique_ptr<UsbHandle> usb_open(int number, std::string *reason) {
     fake_seam::Board &b = fake_seam::board();
     std::lock_guard lock(b.mutex);
-    if (!b.present && b.neighbour)
-        return std::make_unique<fake_seam::Handle>(true);
-    auto h = fake_seam::open_board(b);
+    std::unique_ptr<UsbHandle> h;
+    if (number == 1 && b.neighbour) {
+        if (!b.present && b.away_opens-- <= 0)
+            b.present = true;
+        if (b.present)
+            h = std::make_unique<fake_seam::Handle>(true);
+    } else if (number == 0) {
+        if (!b.present && b.neighbour)
+            return std::make_unique<fake_seam::Handle>(true);
+        h = fake_seam::open_board(b);
+    }
     if (!h && reason)
-        *reason = "no board 0 in this test";
+        *reason = "no board " + std::to_string(number) + " in this test";
     return h;
 }
 
@@ -170,6 +179,16 @@ std::unique_ptr<UsbHandle> usb_open_place(const std::string &place, std::string 
     if (!h && reason)
         *reason = "no board at " + place;
     return h;
+}
+
+// Board 0 while it is there (and the neighbour, when there is one).
+std::vector<UsbBoardInfo> usb_list_boards() {
+    fake_seam::Board &b = fake_seam::board();
+    std::lock_guard lock(b.mutex);
+    std::vector<UsbBoardInfo> list;
+    if (b.present || b.neighbour) list.push_back({0, 0x0547, 0x2131, "fake", b.present ? "1-1" : "1-2"});
+    if (b.present && b.neighbour) list.push_back({1, 0x0547, 0x2131, "fake", "1-2"});
+    return list;
 }
 
 const char *usb_error_text(int code) { return code == USB_ERROR_PIPE ? "stall" : "error"; }
