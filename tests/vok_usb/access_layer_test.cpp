@@ -225,6 +225,18 @@ TEST_F(AccessLayer, ReadNotAnsweredInTimeIsCancelledAndFails) {
     EXPECT_EQ(buffer[0], 0xEE);
 }
 
+TEST_F(AccessLayer, DrainDropsStaleAnswersBeforeTheFirstRead) {
+    ASSERT_EQ(init(), 0);
+    fake_seam::answer(Bytes(100, 0x77)); // left by a run that was killed
+    EXPECT_EQ(ezusb::drain(8), 100);
+    EXPECT_EQ(ezusb::drain(3), -1) << "an OUT pipe has nothing to drain";
+    Bytes sent{1, 2, 3}, got(3, 0);
+    ezusb_bulk_read(8, got.data(), 3);
+    EXPECT_EQ(ezusb_bulk_write(3, sent.data(), 3), 0);
+    EXPECT_EQ(ezusb_bulk_read_left(1), 0);
+    EXPECT_EQ(got, sent);
+}
+
 TEST_F(AccessLayer, CloseEndsTheThreadAndTheHandle) {
     struct Case {
         const char *what;

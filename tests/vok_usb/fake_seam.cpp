@@ -1,6 +1,7 @@
 #include "fake_seam.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "usb.h"
@@ -70,7 +71,7 @@ public:
         return vokhw::USB_ERROR_PIPE;
     }
 
-    int bulk(uint8_t endpoint, uint8_t *data, int length, int *transferred, unsigned) override {
+    int bulk(uint8_t endpoint, uint8_t *data, int length, int *transferred, unsigned timeout_ms) override {
         Board &b = *current;
         std::unique_lock lock(b.mutex);
         b.bulk_requests.emplace_back(endpoint, length);
@@ -87,7 +88,11 @@ public:
         }
         if (b.fail_reads)
             return vokhw::USB_ERROR_IO;
-        b.changed.wait(lock, [&] { return !b.in_data.empty() || b.cancelled; });
+        auto ready = [&] { return !b.in_data.empty() || b.cancelled; };
+        if (timeout_ms == 0)
+            b.changed.wait(lock, ready);
+        else if (!b.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+            return vokhw::USB_ERROR_TIMEOUT;
         if (b.cancelled) {
             b.cancelled = false;
             return vokhw::USB_ERROR_CANCELLED;
