@@ -101,6 +101,10 @@ int32_t VOK_CALL jtag_init(int32_t index, int32_t /*baud*/, char *name) {
                       static_cast<int>(index));
     std::fputs("Setup EZ-USB with velantoUSB GP firnware V1.10 for USB-QRT Ver0.00\n", stdout);
     std::fflush(stdout);
+    // A board still open from an init without an end is closed first: its
+    // interface stays claimed otherwise, and the open below would find it busy.
+    if (usb_handle != nullptr)
+        usb_close(&usb_handle);
     board_number = index;
     board_lost = false;
     if (cusb_init(index, &usb_handle, fw_bin, "GPFW", "V11P") != 0) {
