@@ -243,7 +243,8 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
     args.insert(args.end(),
                 {"-serial", "file:" + dir.path + "/console", "-kernel", image + "/vmlinux", "-initrd",
                  image + "/initrd.cpio", "-append",
-                 "console=ttyS0 quiet loglevel=3 panic=-1 sysrq_always_enabled vokbench.session=" + session,
+                 "console=ttyS0 quiet loglevel=3 panic=-1 sysrq_always_enabled mitigations=off nowatchdog tsc=reliable "
+                 "no_timer_check vokbench.session=" + session,
                  "-device", "qemu-xhci,id=xhci,p2=8,p3=8", "-virtfs",
                  "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap", "-virtfs",
                  "local,path=" + dir.path + ",mount_tag=vokrun,security_model=none"});
