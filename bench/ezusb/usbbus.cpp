@@ -68,13 +68,17 @@ Bus::Bus(Target &target, BusSettings settings) : target_(target), settings_(sett
 Bus::~Bus() = default;
 
 Board &Bus::add_board(int number, const std::string &kind, ChipSettings settings) {
+    return add_board(number, kind, target_, settings);
+}
+
+Board &Bus::add_board(int number, const std::string &kind, Target &target, ChipSettings settings) {
     if (auto it = boards_.find(number); it != boards_.end()) {
         it->second->plugged_ = false;
         board_changed(*it->second);
         collect();
         boards_.erase(it);
     }
-    auto b = std::make_unique<Board>(number, kind, target_, settings);
+    auto b = std::make_unique<Board>(number, kind, target, settings);
     Board &ref = *b;
     boards_[number] = std::move(b);
     ref.power_tick_ = now_;

@@ -164,6 +164,9 @@ public:
     // Boards by number. A board added again is replaced (unplugged, then the new
     // one plugged in).
     Board &add_board(int number, const std::string &kind, ChipSettings settings = {});
+    // A board whose wiring drives a target of its own instead of the bus's; the
+    // caller keeps that target alive while the board is on the bus.
+    Board &add_board(int number, const std::string &kind, Target &target, ChipSettings settings = {});
     Board *board(int number);
     const std::map<int, std::unique_ptr<Board>> &boards() const { return boards_; }
     void unplug(int number);

@@ -279,7 +279,9 @@ void add_bench_options(CLI::App &command, BenchConfig &config) {
         "18v256 18v512 18v01 18v02 18v04, dev:IDCODE:IRLEN");
     add("power", "on|off", "the target supply (default on)");
     add("port", "BASE:CABLE", "a parallel port at a hex base address with a cable, e.g. 0x378:xilinx");
-    add("usb", "N:BOARD", "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi or qrt");
+    add("usb", "N:BOARD[:DEVICES]",
+        "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi or qrt; with DEVICES (as for --chain) it drives a chain "
+        "of its own, else the bench's chain");
     add("config", "FILE", "read bench options from a file");
     command.footer(BENCH_OPTIONS_HELP);
 }
@@ -328,7 +330,7 @@ CLI::App *add_ctl_command(CLI::App &app) {
     auto socket = std::make_shared<std::string>();
     cmd->add_option("--socket", *socket, "the bench's socket")->type_name("PATH")->envname(benchwire::ENV_SOCKET);
     cmd->prefix_command();
-    cmd->footer("REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD, usb N unplug|plug,\n"
+    cmd->footer("REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD[:DEVICES], usb N unplug|plug,\n"
                 "         status [--json], trace BASE [on|off], counts reset");
     cmd->callback([cmd, socket] {
         if (socket->empty()) throw CLI::RequiredError("no socket (--socket or VOKBENCH)", CLI::ExitCodes::RequiredError);
