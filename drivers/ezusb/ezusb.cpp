@@ -13,29 +13,37 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "usb.h"
+#include "usb_loader.h"
 
 namespace {
 
-constexpr int ATTEMPTS = 200;
-constexpr unsigned CONTROL_TIMEOUT_MS = 5000;
 constexpr unsigned WRITE_TIMEOUT_MS = 5000;
-constexpr unsigned DOWNLOAD_WAIT_MS = 1500;
-constexpr unsigned ABSENT_POLL_MS = 50;
-constexpr unsigned RECONNECT_WAIT_MS = 500;
 constexpr unsigned CANCEL_POLL_MS = 50;
+// A stale answer sits in the chip's buffer and comes with the next IN token;
+// 20 ms of silence means the pipe is empty. At most two staging buffers' worth.
+constexpr unsigned DRAIN_QUIET_MS = 20;
+constexpr int DRAIN_MAX_BYTES = 2 * ezusb::MAX_REQUEST;
 
-constexpr uint8_t GET_DESCRIPTOR = 6;
-constexpr uint8_t STRING_DESCRIPTOR = 3;
-constexpr uint16_t STRING_LANGUAGE = 0x001B;
-constexpr uint8_t FIRMWARE_LOAD = 0xA0;
-constexpr uint8_t VENDOR_OUT = 0x40;
-constexpr uint16_t CPUCS = 0x7F92;
-// Pieces of the download, as the usual loaders send them.
-constexpr int DOWNLOAD_PIECE = 1023;
+// The board check and download: pieces as the usual loaders send them, 1500 ms
+// for the board to leave, 50 ms polls while it is away, 500 ms to settle, 200
+// opens in all; the board is checked again when it is back.
+constexpr vokhw::UsbLoadSettings LOAD_SETTINGS = {
+    .download_piece = 1023,
+    .control_timeout_ms = 5000,
+    .first_wait_ms = 1500,
+    .poll_ms = 50,
+    .settle_ms = 500,
+    .max_opens = 200,
+    .shifted_wait_ms = 3000,
+    .read_both_strings = false,
+    .check_again = true,
+    .progress_marks = true,
+};
 
 // A manual-reset event: stays signalled until reset.
 class Event {
@@ -90,62 +98,21 @@ std::atomic<int32_t> read_remaining{0};
 // Set by the caller to end a pending read; the thread checks it between requests.
 std::atomic<bool> read_abort{false};
 
-void say(const char *text) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-}
+std::string failure;
 
 // Endpoint of a pipe index, or 0 when the interface has no such pipe.
 uint8_t pipe_endpoint(uint32_t pipe) {
     return pipe < pipe_endpoints.size() ? pipe_endpoints[pipe] : 0;
 }
 
-bool read_string(vokhw::UsbHandle &h, uint8_t index, char *text, int text_size) {
-    uint8_t answer[ezusb::STRING_ANSWER] = {};
-    int got = h.control(vokhw::USB_REQUEST_IN, GET_DESCRIPTOR,
-                        static_cast<uint16_t>(STRING_DESCRIPTOR << 8 | index), STRING_LANGUAGE,
-                        answer, sizeof answer, CONTROL_TIMEOUT_MS);
-    if (got < 0)
-        return false;
-    ezusb::decode_string(answer, got, text, text_size);
-    return true;
-}
-
-bool runs_firmware(vokhw::UsbHandle &h, const char *string1, const char *string2) {
-    char text[ezusb::STRING_ANSWER];
-    if (!read_string(h, 1, text, sizeof text) || std::strcmp(text, string1) != 0)
-        return false;
-    return read_string(h, 2, text, sizeof text) && std::strcmp(text, string2) == 0;
-}
-
-int write_ram(vokhw::UsbHandle &h, uint16_t address, const uint8_t *data, uint16_t length) {
-    return h.control(VENDOR_OUT, FIRMWARE_LOAD, address, 0, const_cast<uint8_t *>(data), length,
-                     CONTROL_TIMEOUT_MS);
-}
-
-bool set_cpucs(vokhw::UsbHandle &h, uint8_t value, bool may_leave) {
-    int rc = write_ram(h, CPUCS, &value, 1);
-    // A firmware that renumerates at once may leave the bus before the request
-    // is acknowledged: it runs, which is what the request was for.
-    return rc >= 0 || (may_leave && rc == vokhw::USB_ERROR_NO_DEVICE);
-}
-
-bool download(vokhw::UsbHandle &h, const uint8_t *image) {
-    for (int at = 0; at < ezusb::IMAGE_SIZE; at += DOWNLOAD_PIECE) {
-        int n = std::min(DOWNLOAD_PIECE, ezusb::IMAGE_SIZE - at);
-        if (write_ram(h, static_cast<uint16_t>(at), image + at, static_cast<uint16_t>(n)) != n)
-            return false;
-    }
-    return true;
-}
-
 bool read_endpoints(vokhw::UsbHandle &h) {
     std::vector<uint8_t> config;
-    if (h.config_descriptor(config) != vokhw::USB_OK)
+    if (h.config_descriptor(config) != vokhw::USB_OK) {
+        failure = "the configuration descriptor of EZ-USB board " + std::to_string(h.number()) +
+                  " cannot be read";
         return false;
-    uint8_t list[32];
-    int n = ezusb::endpoint_list(config.data(), static_cast<int>(config.size()), list, 32);
-    pipe_endpoints.assign(list, list + n);
+    }
+    pipe_endpoints = vokhw::usb_endpoint_map(config.data(), config.size());
     return true;
 }
 
@@ -164,28 +131,24 @@ void abort_read() {
 namespace ezusb {
 
 void decode_string(const uint8_t *answer, int received, char *text, int text_size) {
-    int count = received >= 2 ? answer[0] / 2 - 1 : 0;
-    count = std::min({count, (received - 2) / 2, text_size - 1});
-    int i = 0;
-    for (; i < count; ++i)
-        text[i] = static_cast<char>(answer[2 + 2 * i]);
-    text[std::max(i, 0)] = '\0';
+    vokhw::usb_decode_string(answer, received, text, text_size);
 }
 
 int endpoint_list(const uint8_t *config, int length, uint8_t *endpoints, int max) {
-    constexpr uint8_t INTERFACE = 4, ENDPOINT = 5;
-    int count = 0;
-    bool in_interface = false;
-    for (int at = 0; at + 2 <= length && config[at] >= 2; at += config[at]) {
-        uint8_t size = config[at], type = config[at + 1];
-        if (at + size > length)
-            break;
-        if (type == INTERFACE && size >= 4)
-            in_interface = config[at + 2] == 0 && config[at + 3] == 0;
-        else if (type == ENDPOINT && size >= 3 && in_interface && count < max)
-            endpoints[count++] = config[at + 2];
-    }
-    return count;
+    auto list = vokhw::usb_endpoint_map(config, static_cast<size_t>(std::max(length, 0)));
+    int n = std::min(static_cast<int>(list.size()), max);
+    std::copy_n(list.begin(), n, endpoints);
+    return n;
+}
+
+const char *failure_reason() { return failure.c_str(); }
+
+int32_t drain(uint32_t pipe) {
+    uint8_t endpoint = pipe_endpoint(pipe);
+    if (!ctrl_handle || !(endpoint & vokhw::USB_ENDPOINT_IN))
+        return -1;
+    int dropped = vokhw::usb_drain_in(*ctrl_handle, endpoint, DRAIN_QUIET_MS, DRAIN_MAX_BYTES);
+    return dropped < 0 ? -1 : dropped;
 }
 
 } // namespace ezusb
@@ -195,57 +158,25 @@ extern "C" {
 VOK_EXPORT int32_t ezusb_init(int32_t index, const uint8_t *image, const char *string1,
                               const char *string2) {
     ezusb_close();
-    bool reconnect_pending = false;
-    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
-        std::unique_ptr<vokhw::UsbHandle> h = vokhw::usb_open(index);
-        if (!h) {
-            if (attempt == 0)
-                return -1;
-            vokhw::usb_wait_ms(ABSENT_POLL_MS);
-            say(".");
-            continue;
-        }
-        if (reconnect_pending) {
-            // Back after the download: open it afresh and check it next time.
-            say("-Reconnect");
-            reconnect_pending = false;
-            h.reset();
-            vokhw::usb_wait_ms(RECONNECT_WAIT_MS);
-            continue;
-        }
-        if (runs_firmware(*h, string1, string2)) {
-            if (!read_endpoints(*h))
-                return -1;
-            ctrl_handle = std::move(h);
-            read_handle = ctrl_handle.get();
-            read_start_event = std::make_unique<Event>();
-            read_done_event = std::make_unique<Event>();
-            read_buffer = nullptr;
-            read_remaining = 0;
-            read_abort = false;
-            reader.thread = std::thread(ezusb_read_thread, nullptr);
-            return 0;
-        }
-        say("-Boot");
-        if (!set_cpucs(*h, 1, false)) {
-            say("i8051 halt err.\n");
-            return -1;
-        }
-        if (!download(*h, image)) {
-            say("usb dwnload err.\n");
-            return -1;
-        }
-        if (!set_cpucs(*h, 0, true)) {
-            say("i8051 run err.\n");
-            return -1;
-        }
-        h.reset();
-        reconnect_pending = true;
-        vokhw::usb_wait_ms(DOWNLOAD_WAIT_MS);
-        say("-Wait");
-        say(".");
+    failure.clear();
+    vokhw::UsbBoardLoader loader(LOAD_SETTINGS);
+    std::unique_ptr<vokhw::UsbHandle> h =
+        loader.load(index, image, ezusb::IMAGE_SIZE, string1, string2);
+    if (!h) {
+        failure = loader.reason();
+        return -1;
     }
-    return -1;
+    if (!read_endpoints(*h))
+        return -1;
+    ctrl_handle = std::move(h);
+    read_handle = ctrl_handle.get();
+    read_start_event = std::make_unique<Event>();
+    read_done_event = std::make_unique<Event>();
+    read_buffer = nullptr;
+    read_remaining = 0;
+    read_abort = false;
+    reader.thread = std::thread(ezusb_read_thread, nullptr);
+    return 0;
 }
 
 VOK_EXPORT int32_t ezusb_close(void) {

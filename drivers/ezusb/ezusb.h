@@ -54,4 +54,13 @@ void decode_string(const uint8_t *answer, int received, char *text, int text_siz
 // configuration descriptor: the pipe index is the position in this list.
 int endpoint_list(const uint8_t *config, int length, uint8_t *endpoints, int max);
 
+// Why the last ezusb_init failed, one line without its line end ("" after success):
+// no board, no permission for its node, in use by another program, and so on.
+const char *failure_reason();
+
+// Drops what the pipe (an IN pipe) still holds from an earlier run that was
+// killed or unplugged mid-transfer; call it after ezusb_init, before the first
+// command. The bytes dropped (bounded), or -1 when no board is open or it left.
+int32_t drain(uint32_t pipe);
+
 } // namespace ezusb

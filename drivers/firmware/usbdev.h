@@ -8,12 +8,25 @@
 
 /* ---- Supplied by the board ---- */
 /* Standard descriptors as the host reads them; the configuration descriptor is
- * followed by its interface and endpoint descriptors (wTotalLength bytes). */
-extern __code const unsigned char fw_device_descriptor[];
-extern __code const unsigned char fw_config_descriptor[];
+ * followed by its interface and endpoint descriptors (wTotalLength bytes).
+ * Each one starts at an even address (some chips of the family take the
+ * descriptor pointer as a word address): a board places them with
+ * FW_DESCRIPTOR(offset) at offsets that FW_NEXT keeps even. The linker lays
+ * the code around this fixed block. */
+
+#define FW_DESCRIPTOR_BLOCK 0x0F00
+#define FW_DESCRIPTOR(offset) __code __at(FW_DESCRIPTOR_BLOCK + (offset))
+/* The even offset after a descriptor of `length` bytes at `offset`. */
+#define FW_NEXT(offset, length) (((offset) + (length) + 1) & ~1)
+/* The device descriptor opens the block; the configuration follows it. */
+#define FW_AT_DEVICE 0
+#define FW_AT_CONFIG FW_NEXT(FW_AT_DEVICE, 18)
+extern FW_DESCRIPTOR(FW_AT_DEVICE) const unsigned char fw_device_descriptor[];
+extern FW_DESCRIPTOR(FW_AT_CONFIG) const unsigned char fw_config_descriptor[];
 /* String descriptors 0 (language list) to fw_string_count - 1. */
 extern __code const unsigned char *__code const fw_strings[];
 extern __code const unsigned char fw_string_count;
+
 /* Called from the USB interrupt after a bus reset: arm the OUT endpoints again. */
 void fw_bus_reset(void);
 

@@ -71,6 +71,20 @@ std::unique_ptr<UsbHandle> usb_open(int number, std::string *reason) {
     return h;
 }
 
+std::unique_ptr<UsbHandle> usb_open_place(const std::string &place, std::string *reason) {
+    std::string why;
+    std::unique_ptr<UsbHandle> h;
+    if (const char *s = bench_socket()) {
+        int number = bench_place_number(place);
+        if (number < 0) why = "no bench board at " + place;
+        else h = bench_open(s, number, &why);
+    } else {
+        h = libusb_open_place(place, &why);
+    }
+    if (!h && reason) *reason = why;
+    return h;
+}
+
 void usb_wait_ms(unsigned ms) {
     if (wait_hook) return wait_hook(ms);
     if (const char *s = bench_socket()) {

@@ -4,10 +4,12 @@
 //   bench    when VOKBENCH names a bench socket (then nothing else is tried);
 //   libusb   libusb-1.0 otherwise.
 //
-// Board numbers. Board N is stable while the board stays plugged in, also across a
-// renumeration (the board leaves the bus and comes back with other IDs):
-//   libusb   the N-th board in the order of (bus number, port path);
+// Board numbers. Board N names a board at the moment of the open:
+//   libusb   the N-th board present in the order of (bus number, port path);
 //   bench    the board that the bench attached as number N.
+// While a board renumerates (it leaves the bus and comes back with other IDs) the
+// libusb numbers of the boards behind it shift, so a caller that waits for a board
+// to come back follows it by its place instead (usb_open_place).
 #pragma once
 
 #include <cstdint>
@@ -52,6 +54,7 @@ struct UsbBoardInfo {
     uint16_t vid;
     uint16_t pid;
     std::string where; // "/dev/bus/usb/001/004", or "bench board 0"
+    std::string place; // where it plugs in: "1-2.3" (bus, ports), or "bench:0"
 };
 
 // The boards present now, in board-number order.
@@ -76,6 +79,9 @@ public:
     virtual int number() const = 0;
     // The IDs the board had when it was opened.
     virtual UsbId id() const = 0;
+    // Where the board plugs in (UsbBoardInfo::place); stays the same while the
+    // board renumerates. Empty when the backend cannot tell.
+    virtual std::string place() const { return {}; }
 
     // A control transfer on endpoint 0. The direction is bit 7 of request_type;
     // data holds length bytes (sent, or room for the answer). Returns the count of
@@ -108,6 +114,9 @@ public:
 // refused; then *reason (when not null) says why, naming the device node when the
 // system refused access.
 std::unique_ptr<UsbHandle> usb_open(int number, std::string *reason = nullptr);
+// Opens the board at a place (UsbHandle::place), whatever its IDs are now. Null
+// while no board is there (it may be renumerating), with *reason as for usb_open.
+std::unique_ptr<UsbHandle> usb_open_place(const std::string &place, std::string *reason = nullptr);
 
 // A wait on the board, in milliseconds. On hardware a sleep; on the bench the
 // simulated clock advances by that much and the boards' 8051s run meanwhile.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -121,6 +122,7 @@ public:
 
     int number() const override { return number_; }
     UsbId id() const override { return id_; }
+    std::string place() const override { return bench_place(number_); }
 
     int control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
                 uint16_t length, unsigned timeout_ms) override {
@@ -282,8 +284,24 @@ std::vector<UsbBoardInfo> bench_list_boards(const char *socket_path) {
     if (!one_shot(socket_path, r, a, p)) return boards;
     for (size_t i = 0; i + 5 <= p.size(); i += 5)
         boards.push_back({p[i], uint16_t(p[i + 1] | p[i + 2] << 8), uint16_t(p[i + 3] | p[i + 4] << 8),
-                          "bench board " + std::to_string(p[i])});
+                          "bench board " + std::to_string(p[i]), bench_place(p[i])});
     return boards;
+}
+
+// A bench board keeps its number for as long as it is attached, renumerations
+// included, so its number is its place.
+std::string bench_place(int number) { return "bench:" + std::to_string(number); }
+
+int bench_place_number(const std::string &place) {
+    constexpr std::string_view prefix = "bench:";
+    if (place.size() <= prefix.size() || place.size() > prefix.size() + 3 || place.compare(0, prefix.size(), prefix) != 0)
+        return -1;
+    int n = 0;
+    for (size_t i = prefix.size(); i < place.size(); ++i) {
+        if (place[i] < '0' || place[i] > '9') return -1;
+        n = n * 10 + (place[i] - '0');
+    }
+    return n;
 }
 
 std::unique_ptr<UsbHandle> bench_open(const char *socket_path, int number, std::string *reason) {

@@ -39,11 +39,14 @@ int from_status(libusb_transfer_status s) {
     }
 }
 
-// One context for the process, made on first use.
+int init_result = 0;
+
+// One context for the process, made on first use; init_result keeps why it failed.
 libusb_context *context() {
     static libusb_context *ctx = [] {
         libusb_context *c = nullptr;
-        return libusb_init(&c) == 0 ? c : nullptr;
+        init_result = libusb_init(&c);
+        return init_result == 0 ? c : nullptr;
     }();
     return ctx;
 }
@@ -75,6 +78,26 @@ std::vector<Found> find_boards(libusb_device **list, ssize_t count) {
     return boards;
 }
 
+// "1-2.3": the bus number, then the ports from the root hub, as sysfs names them.
+std::string place_of(const Found &f) {
+    std::string p = std::to_string(f.path[0]);
+    for (int i = 0; i < f.depth; ++i) p += (i == 0 ? "-" : ".") + std::to_string(f.path[size_t(i) + 1]);
+    return p;
+}
+
+// The IDs of every device on the buses, for a message that no board was found.
+std::string ids_seen(libusb_device **list, ssize_t count) {
+    std::string ids;
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor d;
+        if (libusb_get_device_descriptor(list[i], &d) != 0) continue;
+        char id[16];
+        std::snprintf(id, sizeof id, "%s%04x:%04x", ids.empty() ? "" : " ", d.idVendor, d.idProduct);
+        ids += id;
+    }
+    return ids.empty() ? "no USB device seen" : "IDs seen: " + ids;
+}
+
 std::string node(libusb_device *dev) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "/dev/bus/usb/%03u/%03u", libusb_get_bus_number(dev), libusb_get_device_address(dev));
@@ -83,7 +106,8 @@ std::string node(libusb_device *dev) {
 
 class LibusbHandle final : public UsbHandle {
 public:
-    LibusbHandle(libusb_device_handle *h, int number, UsbId id) : h_(h), number_(number), id_(id) {}
+    LibusbHandle(libusb_device_handle *h, int number, UsbId id, std::string place)
+        : h_(h), number_(number), id_(id), place_(std::move(place)) {}
     ~LibusbHandle() override {
         libusb_release_interface(h_, 0);
         libusb_close(h_);
@@ -91,6 +115,7 @@ public:
 
     int number() const override { return number_; }
     UsbId id() const override { return id_; }
+    std::string place() const override { return place_; }
 
     int control(uint8_t request_type, uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
                 uint16_t length, unsigned timeout_ms) override {
@@ -153,6 +178,7 @@ private:
     libusb_device_handle *h_;
     int number_;
     UsbId id_;
+    std::string place_;
     std::mutex mutex_;
     std::set<libusb_transfer *> in_flight_;
 };
@@ -167,51 +193,78 @@ std::vector<UsbBoardInfo> libusb_list_boards() {
     if (n < 0) return out;
     auto boards = find_boards(list, n);
     for (size_t i = 0; i < boards.size(); ++i)
-        out.push_back({int(i), boards[i].vid, boards[i].pid, node(boards[i].dev)});
+        out.push_back({int(i), boards[i].vid, boards[i].pid, node(boards[i].dev), place_of(boards[i])});
     libusb_free_device_list(list, 1);
     return out;
 }
 
-std::unique_ptr<UsbHandle> libusb_open_board(int number, std::string *reason) {
+namespace {
+
+// Opens a found board and claims its interface 0; null with *reason on failure.
+std::unique_ptr<UsbHandle> open_found(const Found &f, int number, std::string *reason) {
+    libusb_device_handle *h = nullptr;
+    int rc = libusb_open(f.dev, &h);
+    if (rc == LIBUSB_ERROR_ACCESS) {
+        *reason = "no permission to open " + node(f.dev) +
+                  ": install the udev rule 60-vokusb-ezusb.rules and join the group plugdev";
+        return nullptr;
+    }
+    if (rc != 0) {
+        *reason = "cannot open " + node(f.dev) + ": " + libusb_strerror(libusb_error(rc));
+        return nullptr;
+    }
+    // A kernel driver bound to the interface is detached while we hold it.
+    libusb_set_auto_detach_kernel_driver(h, 1);
+    rc = libusb_claim_interface(h, 0);
+    if (rc != 0) {
+        *reason = rc == LIBUSB_ERROR_BUSY
+                      ? node(f.dev) + " is in use by another program"
+                      : "cannot claim " + node(f.dev) + ": " + libusb_strerror(libusb_error(rc));
+        libusb_close(h);
+        return nullptr;
+    }
+    return std::make_unique<LibusbHandle>(h, number, UsbId{f.vid, f.pid}, place_of(f));
+}
+
+// Runs pick over the boards present now; the device list lives for the call.
+template <class Pick>
+std::unique_ptr<UsbHandle> with_boards(std::string *reason, Pick pick) {
     if (!context()) {
-        *reason = "libusb cannot start";
+        *reason = std::string("libusb could not start: ") + libusb_strerror(libusb_error(init_result));
         return nullptr;
     }
     libusb_device **list = nullptr;
     ssize_t n = libusb_get_device_list(context(), &list);
     if (n < 0) {
-        *reason = "cannot list the USB devices";
+        *reason = std::string("libusb cannot list the USB devices: ") + libusb_strerror(libusb_error(int(n)));
         return nullptr;
     }
-    auto boards = find_boards(list, n);
-    std::unique_ptr<UsbHandle> result;
-    if (size_t(number) >= boards.size()) {
-        *reason = "no EZ-USB board " + std::to_string(number);
-    } else {
-        Found &f = boards[size_t(number)];
-        libusb_device_handle *h = nullptr;
-        int rc = libusb_open(f.dev, &h);
-        if (rc == LIBUSB_ERROR_ACCESS) {
-            *reason = "no permission to open " + node(f.dev) +
-                      ": install the udev rule 60-vokusb-ezusb.rules and join the plugdev group";
-        } else if (rc != 0) {
-            *reason = "cannot open " + node(f.dev) + ": " + libusb_strerror(libusb_error(rc));
-        } else {
-            // A kernel driver bound to the interface is detached while we hold it.
-            libusb_set_auto_detach_kernel_driver(h, 1);
-            rc = libusb_claim_interface(h, 0);
-            if (rc != 0) {
-                *reason = rc == LIBUSB_ERROR_BUSY ? node(f.dev) + " is in use by another program"
-                                                  : "cannot claim " + node(f.dev) + ": " +
-                                                        libusb_strerror(libusb_error(rc));
-                libusb_close(h);
-            } else {
-                result = std::make_unique<LibusbHandle>(h, number, UsbId{f.vid, f.pid});
-            }
-        }
-    }
+    std::unique_ptr<UsbHandle> result = pick(find_boards(list, n), list, n);
     libusb_free_device_list(list, 1);
     return result;
+}
+
+} // namespace
+
+std::unique_ptr<UsbHandle> libusb_open_board(int number, std::string *reason) {
+    return with_boards(reason, [&](const std::vector<Found> &boards, libusb_device **list, ssize_t n) {
+        if (size_t(number) >= boards.size()) {
+            *reason = boards.empty() ? "no device with an EZ-USB ID on any bus (" + ids_seen(list, n) + ")"
+                                     : "no EZ-USB board " + std::to_string(number) + ": " +
+                                           std::to_string(boards.size()) + " present (" + ids_seen(list, n) + ")";
+            return std::unique_ptr<UsbHandle>();
+        }
+        return open_found(boards[size_t(number)], number, reason);
+    });
+}
+
+std::unique_ptr<UsbHandle> libusb_open_place(const std::string &place, std::string *reason) {
+    return with_boards(reason, [&](const std::vector<Found> &boards, libusb_device **, ssize_t) {
+        for (size_t i = 0; i < boards.size(); ++i)
+            if (place_of(boards[i]) == place) return open_found(boards[i], int(i), reason);
+        *reason = "no EZ-USB board at USB port " + place;
+        return std::unique_ptr<UsbHandle>();
+    });
 }
 
 } // namespace vokhw

@@ -68,6 +68,14 @@ void decode_string(const uint8_t *descriptor, size_t received, char text[CUSB_ST
 using Opener = std::unique_ptr<vokhw::UsbHandle> (*)(int number);
 Opener set_opener(Opener opener);
 
+/* Why the last cusb_init failed, one line without its line end ("" after success). */
+const char *failure_reason();
+/* Drops what an IN pipe still holds from an earlier run that was killed or
+ * unplugged mid-transfer (bounded). The bytes dropped, or -1. */
+int32_t drain(cusb_handle *slot, uint32_t pipe);
+/* Why the last bulk request that failed did so ("timeout", "no device ..."). */
+const char *last_transfer_error();
+
 /* How many polls of POLL_MS wait for the board after a download before giving up. */
 constexpr int RETURN_POLLS = 15;
 constexpr unsigned POLL_MS = 2000;

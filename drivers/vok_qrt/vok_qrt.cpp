@@ -41,8 +41,37 @@ constexpr uint8_t FAST_TRANSFER = 0x12;
 constexpr int32_t BIT_BUFFER_SIZE = 0x40000;
 
 cusb_handle usb_handle = nullptr;
+int32_t board_number = 0;
+// Set when a transfer fails: the board has left or stopped answering, so nothing
+// more is sent to it until the next jtag_init. Without this every TDO bit of the
+// run would wait out a timeout of its own.
+bool board_lost = false;
 std::array<uint8_t, 4> cmd_buffer{};
 std::array<uint8_t, BIT_BUFFER_SIZE> bit_buffer{};
+
+void lose_board() {
+    board_lost = true;
+    std::fprintf(stderr, "EZ-USB board %d stopped answering (%s): no more transfers in this run\n",
+                 static_cast<int>(board_number), cusb::last_transfer_error());
+}
+
+bool write_pipe(uint32_t pipe, const uint8_t *data, int32_t length) {
+    if (board_lost)
+        return false;
+    if (usb_bulk_write(&usb_handle, pipe, data, length) == 0)
+        return true;
+    lose_board();
+    return false;
+}
+
+bool read_pipe(uint32_t pipe, uint8_t *buffer, int32_t length) {
+    if (board_lost)
+        return false;
+    if (usb_bulk_read(&usb_handle, pipe, buffer, length) >= 0)
+        return true;
+    lose_board();
+    return false;
+}
 
 bool tdi_bit(const uint8_t *tdi, int32_t i) { return tdi != nullptr && ((tdi[i / 8] >> (7 - i % 8)) & 1); }
 
@@ -57,8 +86,8 @@ void shift_block(const uint8_t *tdi, int32_t first, int32_t count, int32_t nbits
     const uint8_t command[4] = {CMD_BLOCK, static_cast<uint8_t>(count & 0x3F),
                                 static_cast<uint8_t>((count >> 6) & 0xFF),
                                 static_cast<uint8_t>((count >> 14) & 0xFF)};
-    usb_bulk_write(&usb_handle, PIPE_COMMAND, command, sizeof command);
-    usb_bulk_write(&usb_handle, PIPE_SHIFT, bit_buffer.data(), count);
+    if (write_pipe(PIPE_COMMAND, command, sizeof command))
+        write_pipe(PIPE_SHIFT, bit_buffer.data(), count);
 }
 
 } // namespace
@@ -72,25 +101,34 @@ int32_t VOK_CALL jtag_init(int32_t index, int32_t /*baud*/, char *name) {
                       static_cast<int>(index));
     std::fputs("Setup EZ-USB with velantoUSB GP firnware V1.10 for USB-QRT Ver0.00\n", stdout);
     std::fflush(stdout);
+    board_number = index;
+    board_lost = false;
     if (cusb_init(index, &usb_handle, fw_bin, "GPFW", "V11P") != 0) {
         usb_handle = nullptr;
         std::fputs("Can't found EZ-USB\n", stdout);
         std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", cusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
+    // A run killed mid-transfer may have left a reply on EP2 IN and a block shift
+    // waiting for packets: the reply is dropped and an empty block ends the shift.
+    if (cusb::drain(&usb_handle, PIPE_REPLY) < 0)
+        lose_board();
+    const uint8_t end_block[4] = {CMD_BLOCK, 0, 0, 0};
+    write_pipe(PIPE_COMMAND, end_block, sizeof end_block);
     // TCK high with TDI, TMS and PC3 low, the JTAG outputs on, port C written again.
     const uint8_t ports[4] = {CMD_SETUP_PORTS, OUTPUT_ENABLES, CMD_SET_PORT, 0x20};
-    usb_bulk_write(&usb_handle, PIPE_COMMAND, ports, sizeof ports);
+    write_pipe(PIPE_COMMAND, ports, sizeof ports);
     const uint8_t timing[2] = {CMD_TIMING, FAST_TRANSFER};
-    usb_bulk_write(&usb_handle, PIPE_COMMAND, timing, sizeof timing);
+    write_pipe(PIPE_COMMAND, timing, sizeof timing);
     return VOK_INIT_READY;
 }
 
 // When the board does not answer, the byte examined is the command itself (no power).
 int32_t jtag_power(void) {
     cmd_buffer[0] = CMD_READ_PORT;
-    usb_bulk_write(&usb_handle, PIPE_COMMAND, cmd_buffer.data(), 1);
-    usb_bulk_read(&usb_handle, PIPE_REPLY, cmd_buffer.data(), 1);
+    if (write_pipe(PIPE_COMMAND, cmd_buffer.data(), 1))
+        read_pipe(PIPE_REPLY, cmd_buffer.data(), 1);
     return (cmd_buffer[0] & PORT_POWER) ? 1 : 0;
 }
 
@@ -111,8 +149,9 @@ int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t nbits, int3
         const uint8_t exchange[3] = {
             CMD_CLOCK, static_cast<uint8_t>((m ? PORT_TMS : 0) | (tdi_bit(tdi, i) ? PORT_TDI : 0)),
             CMD_READ_PORT};
-        usb_bulk_write(&usb_handle, PIPE_COMMAND, exchange, sizeof exchange);
-        usb_bulk_read(&usb_handle, PIPE_REPLY, bit_buffer.data(), 1);
+        if (!write_pipe(PIPE_COMMAND, exchange, sizeof exchange) ||
+            !read_pipe(PIPE_REPLY, bit_buffer.data(), 1))
+            break;
         if (bit_buffer[0] & PORT_TDO)
             tdo[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
     }

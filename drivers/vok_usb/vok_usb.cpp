@@ -142,8 +142,11 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
     say("Setup EZ-USB with JTAG firnware V0.09\n");
     if (ezusb_init(port, firmware, "JTAG", "V009") != 0) {
         say("Can't found EZ-USB\n");
+        std::fprintf(stderr, "%s\n", ezusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
+    // Answers that a run killed mid-transfer never took would pass for ours.
+    ezusb::drain(PIPE_ANSWER);
     usb_error = 0;
     send_command(SETUP_MESSAGE, sizeof SETUP_MESSAGE);
     if (usb_error)

@@ -111,8 +111,11 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
     say("Setup EZ-USB Firmware\n");
     if (ezusb_init(port, ez_spi, "USB_SPI", "V010") != 0) {
         say("\nCan't found EZ-USB\n");
+        std::fprintf(stderr, "%s\n", ezusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
+    // Answers that a run killed mid-transfer never took would pass for ours.
+    ezusb::drain(PIPE_ANSWER);
     say("\n");
     usb_error = 0;
     tms_state = -1;

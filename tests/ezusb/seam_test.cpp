@@ -70,10 +70,12 @@ protected:
             EXPECT_EQ(h->control(0x40, 0xA0, uint16_t(at), 0, const_cast<uint8_t *>(&image[at]), n, 1000), n);
         }
         EXPECT_EQ(h->control(0x40, 0xA0, 0x7F92, 0, &run, 1, 1000), 1);
+        const std::string place = h->place();
+        EXPECT_EQ(place, "bench:0");
         h.reset();
         for (int i = 0; i < 100; ++i) {
             vokhw::usb_wait_ms(50);
-            h = vokhw::usb_open(0, &reason);
+            h = vokhw::usb_open_place(place, &reason);
             if (h && string_descriptor(*h, 1) == "VOKTEST") return h;
             h.reset();
         }
@@ -144,6 +146,18 @@ TEST_F(SeamTest, DownloadedFirmwareRenumeratesAnswersStringsAndEchoes) {
     uint8_t byte = 0;
     EXPECT_EQ(h->control(0x80, 0, 0, 0, &byte, 1, 100), vokhw::USB_ERROR_NO_DEVICE);
     EXPECT_NE(ctl("status").out.find("usb 0: qrt, detached"), std::string::npos);
+}
+
+// Without a bench the libusb backend answers; on a machine without a board its
+// reason names what it saw.
+TEST(SeamReason, NoBoardOnAnyBusSaysWhy) {
+    ::unsetenv("VOKBENCH");
+    std::string reason;
+    if (vokhw::usb_open(0, &reason)) GTEST_SKIP() << "an EZ-USB board is plugged in";
+    bool known = reason.rfind("no device with an EZ-USB ID on any bus (", 0) == 0 ||
+                 reason.rfind("libusb could not start: ", 0) == 0 || reason.rfind("no permission to open ", 0) == 0;
+    EXPECT_TRUE(known) << reason;
+    EXPECT_FALSE(vokhw::usb_open_place("9-9", &reason));
 }
 
 } // namespace

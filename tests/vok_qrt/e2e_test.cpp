@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -102,6 +103,33 @@ TEST_F(QrtOnBench, MissingBoardThenSupplyOff) {
     EXPECT_EQ(r.status, 16) << r.out;
     EXPECT_TRUE(has(r.out, "Target power down")) << r.out;
     EXPECT_FALSE(has(r.out, "Complete!")) << r.out;
+}
+
+// A board that leaves mid-run ends the run soon, with a reason; a board that
+// stops answering would wait out one timeout at most.
+TEST_F(QrtOnBench, BoardUnpluggedMidRunEndsItWithAReason) {
+    serve({"--chain", "2s200", "--usb", "0:qrt"});
+    ASSERT_TRUE(board_enumerated());
+    std::string file = mkbit("2s200");
+    ASSERT_EQ(configure(file).status, 0); // the firmware is loaded before the run that matters
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        SCOPED_TRACE(attempt);
+        Background run({bin("vokusb"), file, "-driver", "vok_qrt"}, dir.path(), dir / "vokusb.log",
+                       {{"VOKBENCH", socket}});
+        ASSERT_TRUE(wait_until([&] { return has(run.output(), "Configration bit"); }, 60)) << run.output();
+        ASSERT_EQ(ctl("usb 0 unplug").status, 0);
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(run.wait(60)) << "vokusb hangs: " << run.output();
+        if (run.status() != 0) {
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+            EXPECT_LT(run.status(), 128) << run.output();
+            EXPECT_TRUE(has(run.output(), "EZ-USB board 0 stopped answering (no device")) << run.output();
+            return;
+        }
+        ASSERT_EQ(ctl("usb 0 plug").status, 0);
+        ASSERT_TRUE(board_enumerated());
+    }
+    FAIL() << "the unplug never fell into a configuration";
 }
 
 } // namespace

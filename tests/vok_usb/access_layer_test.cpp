@@ -8,6 +8,7 @@
 
 #include "ezusb.h"
 #include "fake_seam.h"
+#include "usb.h"
 
 namespace {
 
@@ -85,11 +86,39 @@ TEST_F(AccessLayer, BareBoardIsLoadedAndComesBack) {
 }
 
 TEST_F(AccessLayer, FirmwareLeavingTheBusAtOnceCountsAsRunning) {
+    for (int error : {vokhw::USB_ERROR_NO_DEVICE, vokhw::USB_ERROR_IO, vokhw::USB_ERROR_PIPE}) {
+        SCOPED_TRACE(error);
+        fake_seam::Board &b = fake_seam::reset();
+        b.run_leaves_bus = true;
+        b.cpucs_error = error;
+        std::string out;
+        EXPECT_EQ(init(&out), 0);
+        EXPECT_EQ(out, "-Boot-Wait...-Reconnect");
+        ezusb_close();
+    }
+}
+
+TEST_F(AccessLayer, BoardIsFollowedByItsPlaceWhileItIsAway) {
     fake_seam::Board &b = fake_seam::reset();
-    b.run_leaves_bus = true;
+    b.neighbour = true; // while ours is away, board 0 is the one behind it
     std::string out;
     EXPECT_EQ(init(&out), 0);
     EXPECT_EQ(out, "-Boot-Wait...-Reconnect");
+    EXPECT_EQ(b.neighbour_requests, 0) << "the neighbour was taken for our board";
+    EXPECT_EQ(b.string1, "JTAG");
+}
+
+TEST_F(AccessLayer, BoardBehindARenumeratingOneIsWaitedFor) {
+    fake_seam::Board &b = fake_seam::reset();
+    b.neighbour = true; // board 1, behind ours, which is away for three looks
+    b.present = false;
+    b.away_opens = 3;
+    testing::internal::CaptureStdout();
+    ezusb_init(1, image.data(), "JTAG", "V009");
+    testing::internal::GetCapturedStdout();
+    EXPECT_GT(b.neighbour_requests, 0) << "board 1 was given up while board 0 was away";
+    ASSERT_GE(b.waits.size(), 3u);
+    EXPECT_EQ(std::vector<unsigned>(b.waits.begin(), b.waits.begin() + 3), (std::vector<unsigned>{100, 100, 100}));
 }
 
 TEST_F(AccessLayer, InitFailures) {
@@ -98,17 +127,23 @@ TEST_F(AccessLayer, InitFailures) {
         void (*arrange)(fake_seam::Board &);
         const char *out;
         size_t waits;
+        const char *reason;
     } cases[] = {
-        {"no board", [](fake_seam::Board &b) { b.present = false, b.away_opens = 1000; }, "", 0},
+        {"no board", [](fake_seam::Board &b) { b.present = false, b.away_opens = 1000; }, "", 0,
+         "no board 0 in this test"},
         {"halt refused", [](fake_seam::Board &b) { b.string2 = "V008", b.refuse_cpucs = 1; },
-         "-Booti8051 halt err.\n", 0},
+         "-Booti8051 halt err.\n", 0, "the 8051 of EZ-USB board 0 cannot be halted: stall"},
         {"download refused", [](fake_seam::Board &b) { b.string1.clear(), b.refuse_download = true; },
-         "-Bootusb dwnload err.\n", 0},
-        {"run refused", [](fake_seam::Board &b) { b.string1.clear(), b.refuse_cpucs = 0; },
-         "-Booti8051 run err.\n", 0},
+         "-Bootusb dwnload err.\n", 0, "the firmware cannot be written into EZ-USB board 0: stall"},
+        {"run refused",
+         [](fake_seam::Board &b) {
+             b.string1.clear(), b.refuse_cpucs = 0, b.cpucs_error = vokhw::USB_ERROR_TIMEOUT;
+         },
+         "-Booti8051 run err.\n", 0, "the 8051 of EZ-USB board 0 cannot be started: error"},
         {"never comes back",
          [](fake_seam::Board &b) { b.string1.clear(), b.away_opens = 1000; },
-         nullptr, 200},
+         nullptr, 200,
+         "EZ-USB board 0 did not come back after the firmware download (no board at 1-1)"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,6 +158,7 @@ TEST_F(AccessLayer, InitFailures) {
         }
         EXPECT_EQ(b.waits.size(), c.waits);
         EXPECT_EQ(b.opens - b.closes, 0) << "a handle stays open";
+        EXPECT_STREQ(ezusb::failure_reason(), c.reason);
     }
 }
 
@@ -187,6 +223,18 @@ TEST_F(AccessLayer, ReadNotAnsweredInTimeIsCancelledAndFails) {
     fake_seam::answer({1, 2, 3, 4});
     EXPECT_EQ(ezusb_bulk_read_left(1), -1);
     EXPECT_EQ(buffer[0], 0xEE);
+}
+
+TEST_F(AccessLayer, DrainDropsStaleAnswersBeforeTheFirstRead) {
+    ASSERT_EQ(init(), 0);
+    fake_seam::answer(Bytes(100, 0x77)); // left by a run that was killed
+    EXPECT_EQ(ezusb::drain(8), 100);
+    EXPECT_EQ(ezusb::drain(3), -1) << "an OUT pipe has nothing to drain";
+    Bytes sent{1, 2, 3}, got(3, 0);
+    ezusb_bulk_read(8, got.data(), 3);
+    EXPECT_EQ(ezusb_bulk_write(3, sent.data(), 3), 0);
+    EXPECT_EQ(ezusb_bulk_read_left(1), 0);
+    EXPECT_EQ(got, sent);
 }
 
 TEST_F(AccessLayer, CloseEndsTheThreadAndTheHandle) {

@@ -31,6 +31,8 @@ TEST_F(VokUsbWire, InitSendsSetUpThenReadsStatus) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Setup EZ-USB with JTAG firnware V0.09\n");
     EXPECT_STREQ(name, "EZ-USB No.3 : AN2135SC (FWR=TCK,D0=TDI,D1=TMS,PC1=TDO,PC3=TVCC)");
     EXPECT_EQ(fake_ezusb::board().init_index, 3);
+    EXPECT_EQ(fake_ezusb::board().drained_pipe, 8) << "stale answers are dropped";
+    EXPECT_EQ(fake_ezusb::board().writes_before_drain, 0u) << "the drain comes before the first command";
     ASSERT_EQ(writes().size(), 2u);
     EXPECT_EQ(writes()[0].pipe, 0u);
     EXPECT_EQ(writes()[0].bytes, (Bytes{0x00, 0x01, 0x10, 0x00, 0xF0, 0x12}));

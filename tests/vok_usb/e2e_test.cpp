@@ -172,6 +172,7 @@ TEST_F(UsbOnBench, NoBoardZero) {
         Result r = vokusb(mkbit("2s15"));
         EXPECT_EQ(r.status, 64) << r.out;
         EXPECT_TRUE(has(r.out, "Setup EZ-USB with JTAG firnware V0.09\nCan't found EZ-USB\n")) << r.out;
+        EXPECT_TRUE(has(r.out, "Can't found EZ-USB\nno bench board 0\n")) << "the reason follows: " << r.out;
         bench.reset();
     }
 }

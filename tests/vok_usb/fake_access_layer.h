@@ -3,6 +3,7 @@
 // would (the port C byte for a status query, one pin byte per clock byte).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct Board {
     int reads_posted = 0;
     int closes = 0;
     int32_t init_index = -1;
+    // The pipe drained after the open, and how many writes came before it.
+    int64_t drained_pipe = -1;
+    size_t writes_before_drain = 0;
 };
 
 // Fresh board state for a test.

@@ -1,6 +1,7 @@
 #include "fake_seam.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "usb.h"
@@ -21,17 +22,23 @@ std::vector<uint8_t> config_descriptor() {
 
 class Handle : public vokhw::UsbHandle {
 public:
+    explicit Handle(bool neighbour = false) : neighbour_(neighbour) {}
     ~Handle() override {
         std::lock_guard lock(current->mutex);
         ++current->closes;
     }
     int number() const override { return 0; }
     vokhw::UsbId id() const override { return {0x0547, 0x2131}; }
+    std::string place() const override { return neighbour_ ? "1-2" : "1-1"; }
 
     int control(uint8_t type, uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
                 uint16_t length, unsigned) override {
         Board &b = *current;
         std::lock_guard lock(b.mutex);
+        if (neighbour_) {
+            ++b.neighbour_requests;
+            return vokhw::USB_ERROR_PIPE;
+        }
         b.controls.push_back({type, request, value, index,
                               type & 0x80 ? std::vector<uint8_t>{}
                                           : std::vector<uint8_t>(data, data + length)});
@@ -49,13 +56,13 @@ public:
         if (type == 0x40 && request == 0xA0) {
             if (value == 0x7F92) {
                 if (b.refuse_cpucs == data[0])
-                    return vokhw::USB_ERROR_PIPE;
+                    return b.cpucs_error;
                 if (data[0] == 0) { // the 8051 runs our firmware and renumerates
                     b.string1 = "JTAG";
                     b.string2 = "V009";
                     b.present = false;
                     if (b.run_leaves_bus)
-                        return vokhw::USB_ERROR_NO_DEVICE;
+                        return b.cpucs_error;
                 }
                 return length;
             }
@@ -64,7 +71,7 @@ public:
         return vokhw::USB_ERROR_PIPE;
     }
 
-    int bulk(uint8_t endpoint, uint8_t *data, int length, int *transferred, unsigned) override {
+    int bulk(uint8_t endpoint, uint8_t *data, int length, int *transferred, unsigned timeout_ms) override {
         Board &b = *current;
         std::unique_lock lock(b.mutex);
         b.bulk_requests.emplace_back(endpoint, length);
@@ -81,7 +88,11 @@ public:
         }
         if (b.fail_reads)
             return vokhw::USB_ERROR_IO;
-        b.changed.wait(lock, [&] { return !b.in_data.empty() || b.cancelled; });
+        auto ready = [&] { return !b.in_data.empty() || b.cancelled; };
+        if (timeout_ms == 0)
+            b.changed.wait(lock, ready);
+        else if (!b.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
+            return vokhw::USB_ERROR_TIMEOUT;
         if (b.cancelled) {
             b.cancelled = false;
             return vokhw::USB_ERROR_CANCELLED;
@@ -105,7 +116,24 @@ public:
         return vokhw::USB_OK;
     }
     int clear_halt(uint8_t) override { return vokhw::USB_OK; }
+
+private:
+    bool neighbour_;
 };
+
+// The board at place 1-1, unless it is away.
+std::unique_ptr<vokhw::UsbHandle> open_board(Board &b) {
+    if (!b.present) {
+        // Away (renumerating) for away_opens tries.
+        if (b.away_opens > 0) {
+            --b.away_opens;
+            return nullptr;
+        }
+        b.present = true;
+    }
+    ++b.opens;
+    return std::make_unique<Handle>();
+}
 
 } // namespace
 
@@ -126,20 +154,49 @@ void answer(const std::vector<uint8_t> &bytes) {
 
 namespace vokhw {
 
-std::unique_ptr<UsbHandle> usb_open(int, std::string *) {
+// Board 0 is the first board present: the neighbour while ours is away; with
+// ours present, the neighbour is board 1.
+std::unique_ptr<UsbHandle> usb_open(int number, std::string *reason) {
     fake_seam::Board &b = fake_seam::board();
     std::lock_guard lock(b.mutex);
-    if (!b.present) {
-        // Away (renumerating) for away_opens tries.
-        if (b.away_opens > 0) {
-            --b.away_opens;
-            return nullptr;
-        }
-        b.present = true;
+    std::unique_ptr<UsbHandle> h;
+    if (number == 1 && b.neighbour) {
+        if (!b.present && b.away_opens-- <= 0)
+            b.present = true;
+        if (b.present)
+            h = std::make_unique<fake_seam::Handle>(true);
+    } else if (number == 0) {
+        if (!b.present && b.neighbour)
+            return std::make_unique<fake_seam::Handle>(true);
+        h = fake_seam::open_board(b);
     }
-    ++b.opens;
-    return std::make_unique<fake_seam::Handle>();
+    if (!h && reason)
+        *reason = "no board " + std::to_string(number) + " in this test";
+    return h;
 }
+
+std::unique_ptr<UsbHandle> usb_open_place(const std::string &place, std::string *reason) {
+    fake_seam::Board &b = fake_seam::board();
+    std::lock_guard lock(b.mutex);
+    if (place == "1-2" && b.neighbour)
+        return std::make_unique<fake_seam::Handle>(true);
+    auto h = place == "1-1" ? fake_seam::open_board(b) : nullptr;
+    if (!h && reason)
+        *reason = "no board at " + place;
+    return h;
+}
+
+// Board 0 while it is there (and the neighbour, when there is one).
+std::vector<UsbBoardInfo> usb_list_boards() {
+    fake_seam::Board &b = fake_seam::board();
+    std::lock_guard lock(b.mutex);
+    std::vector<UsbBoardInfo> list;
+    if (b.present || b.neighbour) list.push_back({0, 0x0547, 0x2131, "fake", b.present ? "1-1" : "1-2"});
+    if (b.present && b.neighbour) list.push_back({1, 0x0547, 0x2131, "fake", "1-2"});
+    return list;
+}
+
+const char *usb_error_text(int code) { return code == USB_ERROR_PIPE ? "stall" : "error"; }
 
 void usb_wait_ms(unsigned ms) {
     std::lock_guard lock(fake_seam::board().mutex);

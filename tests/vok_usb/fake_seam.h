@@ -26,13 +26,18 @@ struct Board {
     int away_opens = 2;
     // Requests refused: 0xA0 to CPUCS with this data byte (-1: none), the RAM download.
     int refuse_cpucs = -1;
-    // The run request fails because the firmware has already left the bus.
+    // The run request fails with cpucs_error because the firmware has already left the bus.
     bool run_leaves_bus = false;
     bool refuse_download = false;
     bool zero_count_writes = false;
     bool fail_reads = false;
     // A write to EP4 puts the written bytes back on EP2 IN.
     bool echo_ep4 = true;
+    // Error of a refused or interrupted CPUCS request.
+    int cpucs_error = -9; // USB_ERROR_PIPE
+    // A second board, behind this one: while this one is away, it is board 0.
+    bool neighbour = false;
+    int neighbour_requests = 0;
 
     std::vector<Control> controls;
     std::vector<std::pair<uint8_t, int>> bulk_requests; // endpoint, length asked

@@ -6,7 +6,13 @@
 #define EP_OUT(n) 7, 5, (n), 0x02, 64, 0, 0
 #define EP_IN_BULK(n) 7, 5, 0x80 | (n), 0x02, 64, 0, 0
 
-__code const unsigned char fw_device_descriptor[] = {
+#define CONFIG_TOTAL (9 + 9 + 14 * 7)
+/* Offsets of the strings in the descriptor block. */
+#define AT_LANGUAGES FW_NEXT(FW_AT_CONFIG, CONFIG_TOTAL)
+#define AT_MANUFACTURER FW_NEXT(AT_LANGUAGES, 4)
+#define AT_PRODUCT FW_NEXT(AT_MANUFACTURER, 10)
+
+FW_DESCRIPTOR(FW_AT_DEVICE) const unsigned char fw_device_descriptor[] = {
     18, 1,      /* bLength, DEVICE */
     0x00, 0x01, /* USB 1.00 */
     0, 0, 0,    /* class, subclass, protocol: per interface */
@@ -18,9 +24,8 @@ __code const unsigned char fw_device_descriptor[] = {
     1,          /* configurations */
 };
 
-#define CONFIG_TOTAL (9 + 9 + 14 * 7)
 
-__code const unsigned char fw_config_descriptor[] = {
+FW_DESCRIPTOR(FW_AT_CONFIG) const unsigned char fw_config_descriptor[] = {
     9, 2, CONFIG_TOTAL & 0xFF, CONFIG_TOTAL >> 8,
     1,    /* interfaces */
     1,    /* configuration value */
@@ -35,9 +40,9 @@ __code const unsigned char fw_config_descriptor[] = {
     EP_IN_BULK(2), EP_IN_BULK(3), EP_IN_BULK(4), EP_IN_BULK(5), EP_IN_BULK(6), EP_IN_BULK(7),
 };
 
-static __code const unsigned char languages[] = {4, 3, 0x09, 0x04};
-static __code const unsigned char manufacturer[] = {10, 3, 'G', 0, 'P', 0, 'F', 0, 'W', 0};
-static __code const unsigned char product[] = {10, 3, 'V', 0, '1', 0, '1', 0, 'P', 0};
+static FW_DESCRIPTOR(AT_LANGUAGES) const unsigned char languages[] = {4, 3, 0x09, 0x04};
+static FW_DESCRIPTOR(AT_MANUFACTURER) const unsigned char manufacturer[] = {10, 3, 'G', 0, 'P', 0, 'F', 0, 'W', 0};
+static FW_DESCRIPTOR(AT_PRODUCT) const unsigned char product[] = {10, 3, 'V', 0, '1', 0, '1', 0, 'P', 0};
 
 __code const unsigned char *__code const fw_strings[] = {languages, manufacturer, product};
 __code const unsigned char fw_string_count = 3;

@@ -10,7 +10,13 @@
 #define BULK 2
 #define INTERRUPT 3
 
-__code const unsigned char fw_device_descriptor[] = {
+#define CONFIG_TOTAL (9 + 9 + 8 * 7)
+/* Offsets of the strings in the descriptor block. */
+#define AT_LANGUAGES FW_NEXT(FW_AT_CONFIG, CONFIG_TOTAL)
+#define AT_MANUFACTURER FW_NEXT(AT_LANGUAGES, 4)
+#define AT_PRODUCT FW_NEXT(AT_MANUFACTURER, 16)
+
+FW_DESCRIPTOR(FW_AT_DEVICE) const unsigned char fw_device_descriptor[] = {
     18, 1,              /* length, DEVICE */
     0x00, 0x01,         /* USB 1.00 */
     0, 0, 0,            /* class in the interface */
@@ -22,9 +28,8 @@ __code const unsigned char fw_device_descriptor[] = {
     1,                  /* configurations */
 };
 
-#define CONFIG_TOTAL (9 + 9 + 8 * 7)
 
-__code const unsigned char fw_config_descriptor[] = {
+FW_DESCRIPTOR(FW_AT_CONFIG) const unsigned char fw_config_descriptor[] = {
     9, 2, LO(CONFIG_TOTAL), HI(CONFIG_TOTAL),
     1,                  /* interfaces */
     1,                  /* configuration value */
@@ -43,10 +48,10 @@ __code const unsigned char fw_config_descriptor[] = {
     ENDPOINT(0x82, BULK, 0), ENDPOINT(0x84, BULK, 0), ENDPOINT(0x86, BULK, 0),
 };
 
-static __code const unsigned char languages[] = {4, 3, LO(0x0409), HI(0x0409)};
-static __code const unsigned char manufacturer[] = {
+static FW_DESCRIPTOR(AT_LANGUAGES) const unsigned char languages[] = {4, 3, LO(0x0409), HI(0x0409)};
+static FW_DESCRIPTOR(AT_MANUFACTURER) const unsigned char manufacturer[] = {
     16, 3, 'U', 0, 'S', 0, 'B', 0, '_', 0, 'S', 0, 'P', 0, 'I', 0};
-static __code const unsigned char product[] = {10, 3, 'V', 0, '0', 0, '1', 0, '0', 0};
+static FW_DESCRIPTOR(AT_PRODUCT) const unsigned char product[] = {10, 3, 'V', 0, '0', 0, '1', 0, '0', 0};
 
 __code const unsigned char *__code const fw_strings[] = {languages, manufacturer, product};
 __code const unsigned char fw_string_count = 3;
