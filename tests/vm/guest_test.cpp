@@ -112,8 +112,27 @@ TEST_F(GuestRun, WithoutTheUdevRuleTheUnprivilegedUserCannotOpenTheBoard) {
     EXPECT_TRUE(has(r.out, "uid=65534 groups=65534 46 VOKBENCH=unset")) << r.out;
     EXPECT_NE(r.status, 0) << r.out;
     EXPECT_TRUE(has(r.out, "Can't found EZ-USB")) << r.out;
+    EXPECT_TRUE(has(r.out, "/dev/bus/usb/") && has(r.out, "60-vokusb-ezusb.rules")) << "the node and the rule: " << r.out;
     EXPECT_EQ(usb_field(r.out, "loads"), 0) << r.out;
     EXPECT_TRUE(has(r.out, "configured no")) << r.out;
+}
+
+TEST_F(GuestRun, TwoBareBoardsWithChainsOfTheirOwnConfigureTheirOwnFpgasAtOnce) {
+    std::string big = mkbit("2s200"), small = mkbit("2s100");
+    // Both runs start together; the script's status is theirs.
+    std::string script = "\"$0\" \"$1\" -driver vok_usb -port 0 >/run/tmp/0 2>&1 & a=$!; "
+                         "\"$0\" \"$2\" -driver vok_usb -port 1 >/run/tmp/1 2>&1 & b=$!; "
+                         "wait $a; ra=$?; wait $b; rb=$?; cat /run/tmp/0 /run/tmp/1; exit $((ra | rb))";
+    Result r = run(vm({"--usb", "0:an2135sc-jtag:2s200", "--usb", "1:an2135sc-jtag:2s100", "--vm"},
+                      {"sh", "-c", script, bin("vokusb"), big, small}),
+                   dir.path(), 240);
+    EXPECT_EQ(r.status, 0) << r.out;
+    size_t board1 = r.out.find("usb 1:");
+    ASSERT_NE(board1, std::string::npos) << r.out;
+    std::string first = r.out.substr(r.out.find("usb 0:"), board1), second = r.out.substr(board1);
+    EXPECT_TRUE(has(first, "2s200") && has(first, "configured yes")) << r.out;
+    EXPECT_TRUE(has(second, "2s100") && has(second, "configured yes")) << r.out;
+    EXPECT_EQ(usb_field(r.out, "loads"), 1) << r.out;
 }
 
 TEST_F(GuestRun, AnUnplugMidRunEndsTheRunWithAFailureWithin15Seconds) {
