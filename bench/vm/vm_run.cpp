@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -152,16 +153,12 @@ struct BoardPort {
     std::unique_ptr<usbredir::RedirDevice> device;
 };
 
-// Removes the run folder and what is in it.
+// Removes the run folder and what is in it (the guest may have written there too).
 struct RunDir {
     std::string path;
     ~RunDir() {
-        if (path.empty()) return;
-        for (const char *f : {"settings", "command", "out", "err", "status", "status.part", "started", "console",
-                              "qemu.log", "socket"})
-            ::unlink((path + "/" + f).c_str());
-        for (int n = 0; n < 256; ++n) ::unlink((path + "/usb" + std::to_string(n) + ".sock").c_str());
-        ::rmdir(path.c_str());
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
     }
 };
 
