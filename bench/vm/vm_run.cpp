@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -152,16 +153,12 @@ struct BoardPort {
     std::unique_ptr<usbredir::RedirDevice> device;
 };
 
-// Removes the run folder and what is in it.
+// Removes the run folder and what is in it (the guest may have written there too).
 struct RunDir {
     std::string path;
     ~RunDir() {
-        if (path.empty()) return;
-        for (const char *f : {"settings", "command", "out", "err", "status", "status.part", "started", "console",
-                              "qemu.log", "socket"})
-            ::unlink((path + "/" + f).c_str());
-        for (int n = 0; n < 256; ++n) ::unlink((path + "/usb" + std::to_string(n) + ".sock").c_str());
-        ::rmdir(path.c_str());
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
     }
 };
 
@@ -240,11 +237,13 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
                                      "-no-user-config", "-display", "none", "-no-reboot"};
     // qboot starts faster than SeaBIOS and leaves the USB devices to the kernel.
     if (::access("/usr/share/qemu/qboot.rom", R_OK) == 0) args.insert(args.end(), {"-bios", "/usr/share/qemu/qboot.rom"});
+    // A guest for one command: no W+X page check and no speculation mitigations,
+    // which cost seconds of boot under TCG.
     args.insert(args.end(),
                 {"-serial", "file:" + dir.path + "/console", "-kernel", image + "/vmlinux", "-initrd",
                  image + "/initrd.cpio", "-append",
-                 "console=ttyS0 quiet loglevel=3 panic=-1 sysrq_always_enabled mitigations=off nowatchdog tsc=reliable "
-                 "no_timer_check vokbench.session=" + session,
+                 "console=ttyS0 quiet loglevel=3 panic=-1 sysrq_always_enabled mitigations=off nowatchdog rodata=off "
+                 "vokbench.session=" + session,
                  "-device", "qemu-xhci,id=xhci,p2=8,p3=8", "-virtfs",
                  "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap", "-virtfs",
                  "local,path=" + dir.path + ",mount_tag=vokrun,security_model=none"});
