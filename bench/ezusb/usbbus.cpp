@@ -49,6 +49,12 @@ bool Board::attached() const {
     return plugged_ && (cs & USBCS_DISCOE) && !(cs & USBCS_DISCON);
 }
 
+void Board::note_identity(uint16_t vid, uint16_t pid, std::vector<uint8_t> config) {
+    vid_ = vid;
+    pid_ = pid;
+    config_ = std::move(config);
+}
+
 void Board::reset_counts() {
     cycles_base_ = chip_->cycles();
     loads_base_ = chip_->loads();
@@ -62,13 +68,17 @@ Bus::Bus(Target &target, BusSettings settings) : target_(target), settings_(sett
 Bus::~Bus() = default;
 
 Board &Bus::add_board(int number, const std::string &kind, ChipSettings settings) {
+    return add_board(number, kind, target_, settings);
+}
+
+Board &Bus::add_board(int number, const std::string &kind, Target &target, ChipSettings settings) {
     if (auto it = boards_.find(number); it != boards_.end()) {
         it->second->plugged_ = false;
         board_changed(*it->second);
         collect();
         boards_.erase(it);
     }
-    auto b = std::make_unique<Board>(number, kind, target_, settings);
+    auto b = std::make_unique<Board>(number, kind, target, settings);
     Board &ref = *b;
     boards_[number] = std::move(b);
     ref.power_tick_ = now_;
@@ -102,6 +112,11 @@ void Bus::plug(int number) {
     collect();
 }
 
+void Bus::set_outside_host(int number, bool outside) {
+    if (outside) outside_hosted_.insert(number);
+    else outside_hosted_.erase(number);
+}
+
 void Bus::board_changed(Board &b) {
     bool att = b.attached();
     if (att && !b.was_attached_) {
@@ -109,6 +124,11 @@ void Bus::board_changed(Board &b) {
         b.present_ = false;
         b.enum_ = Board::Enum::waiting;
         b.enum_at_ = now_ + settings_.attach_delay_ms * TICKS_PER_MS;
+        if (outside_host(b.number_)) {
+            b.present_ = true;
+            b.enum_ = Board::Enum::idle;
+            b.strings_.clear();
+        }
     } else if (!att && b.was_attached_) {
         detach(b);
     }

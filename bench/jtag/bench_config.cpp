@@ -50,18 +50,27 @@ void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_
         size_t colon = value.find(':');
         uint64_t n = 0;
         if (colon == std::string::npos || !parse_uint(value.substr(0, colon), false, 255, n))
-            throw std::invalid_argument("usb must be N:BOARD with a board number, not '" + value + "'");
-        std::string board = value.substr(colon + 1);
-        if (board != "an2135sc-jtag" && board != "an2135sc-ss" && board != "spi" && board != "qrt")
+            throw std::invalid_argument("usb must be N:BOARD or N:BOARD:DEVICES with a board number, not '" +
+                                        value + "'");
+        // Board words hold no colon; the chain after the second one may (2s15:v1).
+        size_t chain_colon = value.find(':', colon + 1);
+        BenchConfig::Usb u;
+        u.number = int(n);
+        u.board = value.substr(colon + 1, chain_colon - colon - 1);
+        if (u.board != "an2135sc-jtag" && u.board != "an2135sc-ss" && u.board != "spi" && u.board != "qrt")
             throw std::invalid_argument("usb board must be an2135sc-jtag, an2135sc-ss, spi or qrt, not '" +
-                                        board + "'");
-        for (auto &u : cfg.usb) {
-            if (u.number == int(n)) {
-                u.board = board;
+                                        u.board + "'");
+        if (chain_colon != std::string::npos) {
+            u.chain = parse_chain(value.substr(chain_colon + 1));
+            u.own_chain = true;
+        }
+        for (auto &old : cfg.usb) {
+            if (old.number == u.number) {
+                old = u;
                 return;
             }
         }
-        cfg.usb.push_back({int(n), board});
+        cfg.usb.push_back(u);
     } else {
         throw std::invalid_argument("unknown bench option '" + name + "' (chain, power, port, usb)");
     }

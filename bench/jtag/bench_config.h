@@ -20,6 +20,10 @@ struct BenchConfig {
     struct Usb {
         int number = 0;
         std::string board; // "an2135sc-jtag", "an2135sc-ss", "spi" or "qrt"
+        // A chain of the board's own ("N:BOARD:DEVICES"); otherwise the board
+        // drives the bench's chain.
+        bool own_chain = false;
+        std::vector<DeviceSpec> chain;
     };
     std::vector<DeviceSpec> chain;
     bool power = true;
@@ -28,7 +32,8 @@ struct BenchConfig {
 };
 
 // Applies one option ("chain", "power", "port", "usb") with its value; a port
-// or board given again replaces the earlier one. Throws std::invalid_argument
+// or board given again replaces the earlier one. A board is "N:BOARD" or
+// "N:BOARD:DEVICES" (DEVICES as for "chain"). Throws std::invalid_argument
 // with a readable message on a bad name or value.
 void apply_bench_option(BenchConfig &cfg, std::string_view name, std::string_view value);
 

@@ -43,7 +43,9 @@ std::string hex4_lower(unsigned v) {
     return buf;
 }
 
-nlohmann::ordered_json usb_board_json(const ezusb::Board &b) {
+nlohmann::ordered_json usb_board_json(const ezusb::Board &b, const Target &chain, bool own_chain) {
+    nlohmann::ordered_json c = nlohmann::ordered_json::parse(chain.status_json());
+    c["own"] = own_chain;
     return {{"number", b.number()},
             {"board", b.kind()},
             {"attached", b.attached()},
@@ -55,7 +57,8 @@ nlohmann::ordered_json usb_board_json(const ezusb::Board &b) {
             {"packets_out", b.packets_out()},
             {"packets_in", b.packets_in()},
             {"naks", b.naks()},
-            {"bulk_us", b.bulk_us()}};
+            {"bulk_us", b.bulk_us()},
+            {"chain", c}};
 }
 
 } // namespace
@@ -102,8 +105,9 @@ std::string Bench::set_port(std::string_view base_cable) {
 std::vector<std::string> Bench::configure(const BenchConfig &config) {
     target_->set_chain(config.chain);
     target_->set_power(config.power);
+    for (auto &[n, t] : board_targets_) t->set_power(config.power);
     for (auto &p : config.ports) set_port(p.base, p.cable);
-    for (auto &u : config.usb) usb_->add_board(u.number, u.board);
+    for (auto &u : config.usb) add_usb_board(u);
     // Boards named at start-up were plugged in before any program runs: the host
     // has enumerated them by the time a command starts.
     for (int round = 0; round < 100 && run_usb(1000); ++round) {
@@ -152,19 +156,44 @@ void Bench::dispatch_usb() {
 
 bool Bench::run_usb(unsigned max_slots) {
     dispatch_usb();
+    const uint64_t before = usb_->now();
     bool busy = usb_->run(max_slots);
+    // The bus lets its time pass on the bench's target; the boards' own targets
+    // follow the same clock.
+    const uint64_t ns = (usb_->now() - before) * 1000000 / ezusb::TICKS_PER_MS;
+    if (ns)
+        for (auto &[n, t] : board_targets_) t->elapse_ns(ns);
     dispatch_usb();
     return busy;
 }
 
+void Bench::add_usb_board(const BenchConfig::Usb &u) {
+    std::unique_ptr<Target> own;
+    if (u.own_chain) own = std::make_unique<Target>(u.chain, target_->powered());
+    if (own) usb_->add_board(u.number, u.board, *own);
+    else usb_->add_board(u.number, u.board);
+    // The board that was replaced is gone: its target may go too.
+    if (own) board_targets_[u.number] = std::move(own);
+    else board_targets_.erase(u.number);
+}
+
+const Target &Bench::board_target(int number) const {
+    auto it = board_targets_.find(number);
+    return it == board_targets_.end() ? *target_ : *it->second;
+}
+
 std::string Bench::usb_request(std::string_view value) {
     Words w = split_option(value);
-    if (w.value.empty()) { // "N:BOARD"
+    if (w.value.empty()) { // "N:BOARD" or "N:BOARD:DEVICES"
         BenchConfig parsed;
         apply_bench_option(parsed, "usb", value);
         auto &u = parsed.usb.at(0);
-        usb_->add_board(u.number, u.board);
-        return "usb " + std::to_string(u.number) + ": " + u.board + "\n";
+        catch_up_wall_clock();
+        add_usb_board(u);
+        std::string chain;
+        if (u.own_chain)
+            chain = ", chain of " + std::to_string(u.chain.size()) + (u.chain.size() == 1 ? " device" : " devices");
+        return "usb " + std::to_string(u.number) + ": " + u.board + chain + "\n";
     }
     int n = -1;
     try {
@@ -186,7 +215,9 @@ void Bench::catch_up_wall_clock() {
     auto now = std::chrono::steady_clock::now();
     auto gap = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_wall_).count();
     last_wall_ = now;
-    if (gap > 0) target_->elapse_ns(static_cast<uint64_t>(gap));
+    if (gap <= 0) return;
+    target_->elapse_ns(static_cast<uint64_t>(gap));
+    for (auto &[n, t] : board_targets_) t->elapse_ns(static_cast<uint64_t>(gap));
 }
 
 std::string Bench::status_text() const {
@@ -204,6 +235,11 @@ std::string Bench::status_text() const {
         s += ", loads " + std::to_string(b->loads()) + ", cycles " + std::to_string(b->cycles()) + ", packets out " +
              std::to_string(b->packets_out()) + " in " + std::to_string(b->packets_in()) + ", naks " +
              std::to_string(b->naks()) + ", bulk_us " + std::to_string(b->bulk_us()) + "\n";
+        // A chain of the board's own follows its line, indented.
+        if (board_targets_.count(n)) {
+            std::istringstream chain(board_targets_.at(n)->status_text());
+            for (std::string line; std::getline(chain, line);) s += "    " + line + "\n";
+        }
     }
     return s;
 }
@@ -216,7 +252,7 @@ std::string Bench::status_json() const {
         j["ports"].push_back(
             {{"base", "0x" + hex4(base)}, {"cable", p->cable_name()}, {"reads", p->reads()}, {"writes", p->writes()}});
     j["usb"] = nlohmann::ordered_json::array();
-    for (auto &[n, b] : usb_->boards()) j["usb"].push_back(usb_board_json(*b));
+    for (auto &[n, b] : usb_->boards()) j["usb"].push_back(usb_board_json(*b, board_target(n), board_targets_.count(n) != 0));
     return j.dump() + "\n";
 }
 
@@ -232,7 +268,9 @@ std::string Bench::request(std::string_view text, bool &ok) {
         if (o.key == "power") {
             if (o.value != "on" && o.value != "off") throw std::invalid_argument("power wants on or off");
             catch_up_wall_clock();
+            // One supply feeds every target, the boards' own chains included.
             target_->set_power(o.value == "on");
+            for (auto &[n, t] : board_targets_) t->set_power(o.value == "on");
             return std::string("power ") + (target_->powered() ? "on" : "off") + "\n";
         }
         if (o.key == "chain") {

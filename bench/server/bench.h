@@ -65,6 +65,9 @@ public:
 
 private:
     std::string usb_request(std::string_view value);
+    void add_usb_board(const BenchConfig::Usb &u);
+    // The target a board drives: its own chain, else the bench's.
+    const Target &board_target(int number) const;
     void dispatch_usb();
 
     std::string set_port(uint16_t base, const std::string &cable);
@@ -78,6 +81,8 @@ private:
     std::unique_ptr<ezusb::Bus> usb_;
     std::set<UsbLink *> links_;
     std::map<uint64_t, int> session_links_;
+    // Targets of boards with a chain of their own, by board number.
+    std::map<int, std::unique_ptr<Target>> board_targets_;
 };
 
 } // namespace bench

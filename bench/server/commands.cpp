@@ -17,8 +17,15 @@
 #include "bench.h"
 #include "hw/bench_protocol.h"
 #include "server.h"
+#include "vm_run.h"
 
 namespace bench {
+#ifndef VOKBENCH_VM
+int vm::run_in_guest(const BenchConfig &, const std::vector<std::string> &, const GuestOptions &) {
+    std::fprintf(stderr, "vokbench run --vm: this vokbench was built without libusbredirparser\n");
+    return 2;
+}
+#endif
 namespace {
 
 int signal_pipe[2] = {-1, -1};
@@ -272,7 +279,9 @@ void add_bench_options(CLI::App &command, BenchConfig &config) {
         "18v256 18v512 18v01 18v02 18v04, dev:IDCODE:IRLEN");
     add("power", "on|off", "the target supply (default on)");
     add("port", "BASE:CABLE", "a parallel port at a hex base address with a cable, e.g. 0x378:xilinx");
-    add("usb", "N:BOARD", "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi or qrt");
+    add("usb", "N:BOARD[:DEVICES]",
+        "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi or qrt; with DEVICES (as for --chain) it drives a chain "
+        "of its own, else the bench's chain");
     add("config", "FILE", "read bench options from a file");
     command.footer(BENCH_OPTIONS_HELP);
 }
@@ -298,9 +307,21 @@ CLI::App *add_run_command(CLI::App &app) {
     add_bench_options(*cmd, *config);
     cmd->add_flag("--ppdev", *ppdev,
                   "preload a shim into COMMAND that serves /dev/parportN from the bench's ports (N in their order)");
+    auto vm = std::make_shared<bool>(false);
+    auto guest = std::make_shared<vm::GuestOptions>();
+    cmd->add_flag("--vm", *vm,
+                  "run COMMAND in a QEMU guest that owns every --usb board (libusb, udevd; VOKBENCH unset)");
+    cmd->add_flag("--vm-root", guest->root, "with --vm: run COMMAND as root, not as an unprivileged user");
+    cmd->add_flag_function(
+        "--vm-no-rule", [guest](int64_t) { guest->udev_rule = false; }, "with --vm: without the udev rule");
+    cmd->add_option("--socket", guest->socket, "with --vm: serve the bench to controllers at PATH")
+        ->type_name("PATH");
     // After "--" every word is the command's, its options included.
     cmd->add_option("COMMAND", *command, "the command and its arguments, after --")->required();
-    cmd->callback([config, command, ppdev] { throw CLI::RuntimeError(run(*config, *command, *ppdev)); });
+    cmd->callback([config, command, ppdev, vm, guest] {
+        if (*vm) throw CLI::RuntimeError(vm::run_in_guest(*config, *command, *guest));
+        throw CLI::RuntimeError(run(*config, *command, *ppdev));
+    });
     return cmd;
 }
 
@@ -309,7 +330,7 @@ CLI::App *add_ctl_command(CLI::App &app) {
     auto socket = std::make_shared<std::string>();
     cmd->add_option("--socket", *socket, "the bench's socket")->type_name("PATH")->envname(benchwire::ENV_SOCKET);
     cmd->prefix_command();
-    cmd->footer("REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD, usb N unplug|plug,\n"
+    cmd->footer("REQUEST: power on|off, chain DEVICES, port BASE:CABLE, usb N:BOARD[:DEVICES], usb N unplug|plug,\n"
                 "         program N, status [--json], trace BASE [on|off], counts reset");
     cmd->callback([cmd, socket] {
         if (socket->empty()) throw CLI::RequiredError("no socket (--socket or VOKBENCH)", CLI::ExitCodes::RequiredError);

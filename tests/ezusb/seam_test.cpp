@@ -130,8 +130,9 @@ TEST_F(SeamTest, DownloadedFirmwareRenumeratesAnswersStringsAndEchoes) {
     std::vector<std::string> keys;
     for (auto &[k, v] : b.items()) keys.push_back(k);
     std::sort(keys.begin(), keys.end());
-    EXPECT_EQ(keys, (std::vector<std::string>{"attached", "board", "bulk_us", "cycles", "loads", "naks", "number",
-                                              "packets_in", "packets_out", "pid", "strings", "vid"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"attached", "board", "bulk_us", "chain", "cycles", "loads", "naks",
+                                              "number", "packets_in", "packets_out", "pid", "strings", "vid"}));
+    EXPECT_EQ(b["chain"]["own"], false); // the bench's chain
     EXPECT_EQ(b["board"], "qrt");
     EXPECT_EQ(b["attached"], true);
     EXPECT_EQ(b["vid"], "0547");

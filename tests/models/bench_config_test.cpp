@@ -49,6 +49,34 @@ TEST(BenchConfig, BadWordsNameTheLine) {
     }
 }
 
+TEST(BenchConfig, UsbBoardWithAChainOfItsOwn) {
+    struct Case {
+        const char *value;
+        bool own;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {"0:qrt", false, {}},
+        {"0:qrt:2s100", true, {"2s100"}},
+        {"0:an2135sc-jtag:18v02,2s15:v1", true, {"18v02", "2s15"}},
+        {"0:spi:", true, {}}, // a board with nothing on its JTAG pins
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        BenchConfig cfg;
+        apply_bench_option(cfg, "usb", c.value);
+        ASSERT_EQ(cfg.usb.size(), 1u);
+        EXPECT_EQ(cfg.usb[0].own_chain, c.own);
+        std::vector<std::string> parts;
+        for (auto &d : cfg.usb[0].chain) parts.push_back(d.part);
+        EXPECT_EQ(parts, c.parts);
+    }
+    BenchConfig cfg;
+    apply_bench_option(cfg, "usb", "0:qrt:2s100");
+    apply_bench_option(cfg, "usb", "0:qrt"); // given again without a chain: the bench's chain
+    EXPECT_FALSE(cfg.usb.at(0).own_chain);
+    EXPECT_THROW(apply_bench_option(cfg, "usb", "0:qrt:2s999"), std::invalid_argument);
+}
+
 TEST(BenchConfig, CommandLineOptionsAndConfigFile) {
     std::string path = ::testing::TempDir() + "bench_config_test.bench";
     {

@@ -1,6 +1,7 @@
 // vokusb with vok_usb against a served bench with an AN2135SC board that starts
 // bare and has been enumerated by the host, as a board plugged in before the run.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdlib>
@@ -104,6 +105,33 @@ TEST_F(UsbOnBench, BootsOnceThenConfiguresEveryPartAloneAndBehindAProm) {
             first = false;
         }
     }
+}
+
+// Each board drives a chain of its own; the supply feeds them all.
+TEST_F(UsbOnBench, TwoBoardsEachConfigureTheirOwnChain) {
+    serve({"--chain", "2s15", "--usb", "0:an2135sc-jtag:2s50", "--usb", "1:an2135sc-jtag:18v02,2s100"});
+    auto configured = [&](int board) {
+        auto usb = nlohmann::json::parse(ctl(std::vector<std::string>{"status", "--json"}).out).at("usb");
+        std::vector<bool> fpgas;
+        for (auto &d : usb.at(board).at("chain").at("devices"))
+            if (d.contains("configured")) fpgas.push_back(d.at("configured"));
+        return fpgas;
+    };
+    Result r = vokusb(mkbit("2s100"), {"-port", "1"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(configured(1), std::vector<bool>{true});
+    EXPECT_EQ(configured(0), std::vector<bool>{false});
+    r = vokusb(mkbit("2s50"), {"-port", "0"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(configured(0), std::vector<bool>{true});
+    std::string state = ctl("status").out;
+    EXPECT_TRUE(has(state, "configured no")) << "the bench's own 2s15 was touched: " << state;
+
+    ASSERT_EQ(ctl(std::vector<std::string>{"power", "off"}).status, 0);
+    auto usb = nlohmann::json::parse(ctl(std::vector<std::string>{"status", "--json"}).out).at("usb");
+    for (auto &b : usb) EXPECT_EQ(b.at("chain").at("power"), false) << b;
+    r = vokusb(mkbit("2s100"), {"-port", "1"});
+    EXPECT_EQ(r.status, 16) << r.out;
 }
 
 TEST_F(UsbOnBench, SlaveSerial) {
