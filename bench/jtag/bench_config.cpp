@@ -57,8 +57,9 @@ void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_
         BenchConfig::Usb u;
         u.number = int(n);
         u.board = value.substr(colon + 1, chain_colon - colon - 1);
-        if (u.board != "an2135sc-jtag" && u.board != "an2135sc-ss" && u.board != "spi" && u.board != "qrt")
-            throw std::invalid_argument("usb board must be an2135sc-jtag, an2135sc-ss, spi or qrt, not '" +
+        if (u.board != "an2135sc-jtag" && u.board != "an2135sc-ss" && u.board != "spi" && u.board != "qrt" &&
+            u.board != "ulink")
+            throw std::invalid_argument("usb board must be an2135sc-jtag, an2135sc-ss, spi, qrt or ulink, not '" +
                                         u.board + "'");
         if (chain_colon != std::string::npos) {
             u.chain = parse_chain(value.substr(chain_colon + 1));

@@ -19,7 +19,7 @@ struct BenchConfig {
     };
     struct Usb {
         int number = 0;
-        std::string board; // "an2135sc-jtag", "an2135sc-ss", "spi" or "qrt"
+        std::string board; // "an2135sc-jtag", "an2135sc-ss", "spi", "qrt" or "ulink"
         // A chain of the board's own ("N:BOARD:DEVICES"); otherwise the board
         // drives the bench's chain.
         bool own_chain = false;

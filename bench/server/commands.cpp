@@ -273,7 +273,7 @@ void add_bench_options(CLI::App &command, BenchConfig &config) {
     add("power", "on|off", "the target supply (default on)");
     add("port", "BASE:CABLE", "a parallel port at a hex base address with a cable, e.g. 0x378:xilinx");
     add("usb", "N:BOARD[:DEVICES]",
-        "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi or qrt; with DEVICES (as for --chain) it drives a chain "
+        "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi, qrt or ulink; with DEVICES (as for --chain) it drives a chain "
         "of its own, else the bench's chain");
     add("config", "FILE", "read bench options from a file");
     command.footer(BENCH_OPTIONS_HELP);
