@@ -6,8 +6,9 @@ set -euo pipefail
 # The build: the program, the drivers (firmware by SDCC and python3, libusb) and vokbench
 # (CLI11, JSON).
 packages=(cmake g++ make pkg-config python3 sdcc libusb-1.0-0-dev libcli11-dev nlohmann-json3-dev)
-# The tests, on top.
-test_packages=(libgtest-dev libgmock-dev)
+# The tests, on top; the guest that vokbench run --vm boots (QEMU, busybox, udev, and
+# libusbredirparser for vokbench's side of usbredir).
+test_packages=(libgtest-dev libgmock-dev libusbredirparser-dev qemu-system-x86 busybox-static udev xz-utils)
 [ "${1:-}" = --demo ] || packages+=("${test_packages[@]}")
 missing=()
 for p in "${packages[@]}"; do

@@ -49,6 +49,12 @@ bool Board::attached() const {
     return plugged_ && (cs & USBCS_DISCOE) && !(cs & USBCS_DISCON);
 }
 
+void Board::note_identity(uint16_t vid, uint16_t pid, std::vector<uint8_t> config) {
+    vid_ = vid;
+    pid_ = pid;
+    config_ = std::move(config);
+}
+
 void Board::reset_counts() {
     cycles_base_ = chip_->cycles();
     loads_base_ = chip_->loads();
@@ -106,6 +112,11 @@ void Bus::plug(int number) {
     collect();
 }
 
+void Bus::set_outside_host(int number, bool outside) {
+    if (outside) outside_hosted_.insert(number);
+    else outside_hosted_.erase(number);
+}
+
 void Bus::board_changed(Board &b) {
     bool att = b.attached();
     if (att && !b.was_attached_) {
@@ -113,6 +124,11 @@ void Bus::board_changed(Board &b) {
         b.present_ = false;
         b.enum_ = Board::Enum::waiting;
         b.enum_at_ = now_ + settings_.attach_delay_ms * TICKS_PER_MS;
+        if (outside_host(b.number_)) {
+            b.present_ = true;
+            b.enum_ = Board::Enum::idle;
+            b.strings_.clear();
+        }
     } else if (!att && b.was_attached_) {
         detach(b);
     }

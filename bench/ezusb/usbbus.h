@@ -30,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,9 @@ public:
     uint16_t pid() const { return pid_; }
     const std::vector<std::string> &strings() const { return strings_; }
     const std::vector<uint8_t> &config_descriptor() const { return config_; }
+    // What an outside host learnt of the device, shown in the board's status.
+    void note_identity(uint16_t vid, uint16_t pid, std::vector<uint8_t> config);
+    void note_strings(std::vector<std::string> strings) { strings_ = std::move(strings); }
 
     uint64_t cycles() const { return chip_->cycles() - cycles_base_; }
     int loads() const { return chip_->loads() - loads_base_; }
@@ -167,6 +171,11 @@ public:
     const std::map<int, std::unique_ptr<Board>> &boards() const { return boards_; }
     void unplug(int number);
     void plug(int number);
+    // A board numbered so is enumerated by a host outside the bench (a guest
+    // kernel over usbredir): the bus leaves it alone, and it can be opened as soon
+    // as it is attached. Set before the board is added.
+    void set_outside_host(int number, bool outside);
+    bool outside_host(int number) const { return outside_hosted_.count(number) != 0; }
 
     // Opens a present board and claims its interface: a session number, or 0 with
     // *error set (XFER_NOT_FOUND when absent, XFER_BUSY when claimed).
@@ -213,6 +222,7 @@ private:
     std::map<uint64_t, std::pair<int, uint64_t>> sessions_; // session -> board, generation
     uint64_t next_session_ = 1;
     size_t round_robin_ = 0;
+    std::set<int> outside_hosted_;
 };
 
 } // namespace bench::ezusb

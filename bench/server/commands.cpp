@@ -17,8 +17,15 @@
 #include "bench.h"
 #include "hw/bench_protocol.h"
 #include "server.h"
+#include "vm_run.h"
 
 namespace bench {
+#ifndef VOKBENCH_VM
+int vm::run_in_guest(const BenchConfig &, const std::vector<std::string> &, const GuestOptions &) {
+    std::fprintf(stderr, "vokbench run --vm: this vokbench was built without libusbredirparser\n");
+    return 2;
+}
+#endif
 namespace {
 
 int signal_pipe[2] = {-1, -1};
@@ -300,9 +307,21 @@ CLI::App *add_run_command(CLI::App &app) {
     add_bench_options(*cmd, *config);
     cmd->add_flag("--ppdev", *ppdev,
                   "preload a shim into COMMAND that serves /dev/parportN from the bench's ports (N in their order)");
+    auto vm = std::make_shared<bool>(false);
+    auto guest = std::make_shared<vm::GuestOptions>();
+    cmd->add_flag("--vm", *vm,
+                  "run COMMAND in a QEMU guest that owns every --usb board (libusb, udevd; VOKBENCH unset)");
+    cmd->add_flag("--vm-root", guest->root, "with --vm: run COMMAND as root, not as an unprivileged user");
+    cmd->add_flag_function(
+        "--vm-no-rule", [guest](int64_t) { guest->udev_rule = false; }, "with --vm: without the udev rule");
+    cmd->add_option("--socket", guest->socket, "with --vm: serve the bench to controllers at PATH")
+        ->type_name("PATH");
     // After "--" every word is the command's, its options included.
     cmd->add_option("COMMAND", *command, "the command and its arguments, after --")->required();
-    cmd->callback([config, command, ppdev] { throw CLI::RuntimeError(run(*config, *command, *ppdev)); });
+    cmd->callback([config, command, ppdev, vm, guest] {
+        if (*vm) throw CLI::RuntimeError(vm::run_in_guest(*config, *command, *guest));
+        throw CLI::RuntimeError(run(*config, *command, *ppdev));
+    });
     return cmd;
 }
 

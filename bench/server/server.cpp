@@ -280,6 +280,7 @@ Server::~Server() {
 void Server::run(const std::function<bool()> &stop, int wake_fd) {
     bool busy = false;
     while (!stop()) {
+        busy = busy || impl_->bench.usb().busy(); // stop() may have queued transfers
         impl_->once(busy ? 0 : 50, wake_fd, true);
         busy = impl_->run_usb();
     }
