@@ -85,12 +85,11 @@ void An2131::load(uint16_t addr, std::span<const uint8_t> bytes) {
 }
 
 int32_t An2131::download_address(uint32_t addr) {
-    // Program RAM ends at 0x1B3F. The endpoint buffers (0x7B40-0x7F3F) are
-    // internal memory too and appear again at 0x1B40-0x1F3F, where an image's
-    // tables may run on past the end of the program RAM.
+    // Program RAM ends at 0x1B3F. The endpoint buffers (0x7B40-0x7F3F) appear
+    // again at 0x1B40-0x1F3F, where an image's tables may run on past the end
+    // of the program RAM; there the download reaches them.
     if (addr < RAM_END) return int32_t(addr);
     if (addr >= ALIAS_BEGIN && addr < BUFFERS_END - ALIAS_SHIFT) return int32_t(addr + ALIAS_SHIFT);
-    if (addr >= REG_BASE && addr < BUFFERS_END) return int32_t(addr);
     return -1;
 }
 

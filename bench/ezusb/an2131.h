@@ -138,8 +138,7 @@ public:
     // no download reaches are dropped.
     void load(uint16_t addr, std::span<const uint8_t> bytes);
     // Where a byte of an 0xA0 download lands: the internal RAM, or an endpoint
-    // buffer (at its own address or through the alias at 0x1B40); -1 where a
-    // download cannot reach.
+    // buffer through its alias at 0x1B40; -1 where a download cannot reach.
     static int32_t download_address(uint32_t addr);
     std::span<const uint8_t> ram() const { return {mem_.data(), RAM_END}; }
     uint8_t peek(uint16_t addr) const { return mem_[addr]; }
