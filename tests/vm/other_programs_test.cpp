@@ -1,9 +1,11 @@
 // Other programs against the emulated chip through the guest's kernel: Debian's
 // fxload loads one of our firmware images into a bare board, and OpenOCD's ulink
-// adapter downloads its OpenULINK firmware into a ULINK board and reads the
-// IDCODEs of that board's own chain. One guest boot runs both.
+// adapter downloads its OpenULINK firmware into a ULINK board, reads the IDCODEs
+// of that board's own chain and configures its Spartan-II with its virtex2
+// driver. One guest boot runs them all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -50,6 +52,9 @@ done
 ocd() { openocd -f interface/ulink.cfg -c "init; scan_chain; shutdown" 2>&1; }
 ocd || { echo "openocd started again"; ocd; }
 echo "openocd status $?"
+taps="jtag newtap prom tap -irlen 8 -expected-id 0x05025093; jtag newtap fpga tap -irlen 5 -expected-id 0x00614093"
+openocd -f interface/ulink.cfg -c "adapter speed 3000; $taps; pld device virtex2 fpga.tap; init; pld load 0 $2; shutdown"
+echo "pld load status $?"
 )sh";
 
 TEST(GuestPrograms, FxloadAndOpenOcdDriveTheEmulatedChip) {
@@ -61,12 +66,15 @@ TEST(GuestPrograms, FxloadAndOpenOcdDriveTheEmulatedChip) {
     TempDir dir{"vokvm"};
     ::chmod(dir.path().c_str(), 0755);
     write_file(dir / "check.sh", SCRIPT);
+    std::string bit = dir / "d100.bit";
+    ASSERT_EQ(run({std::string(VOK_BIN_DIR) + "/vokbench", "mkbit", "--part", "2s100", "-o", bit}, dir.path()).status, 0);
+    ::chmod(bit.c_str(), 0644);
     ::chmod((dir / "check.sh").c_str(), 0644);
     // The ULINK's chip takes the host's first bulk OUT packet unarmed: OpenULINK
     // arms EP2 OUT only when the host selects the interface, which OpenOCD never does.
     Result r = run({std::string(VOK_BIN_DIR) + "/vokbench", "run", "--chain", "2s200", "--usb", "0:an2135sc-jtag",
                     "--usb", "1:ulink+out_armed_at_reset=1:18v02,2s100", "--vm", "--vm-root", "--", "sh",
-                    dir / "check.sh", VOK_USB_FIRMWARE_IHX},
+                    dir / "check.sh", VOK_USB_FIRMWARE_IHX, bit},
                    dir.path(), 240);
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(has(r.out, "fxload status 0")) << r.out;
@@ -77,6 +85,9 @@ TEST(GuestPrograms, FxloadAndOpenOcdDriveTheEmulatedChip) {
     EXPECT_TRUE(has(r.out, "tap/device found: 0x00614093")) << r.out; // the 2s100
     EXPECT_TRUE(has(board1, "c251:2710, strings \"OpenULINK\"")) << r.out;
     EXPECT_TRUE(has(board1, "loads 1,")) << r.out;
+    EXPECT_TRUE(has(r.out, "pld load status 0")) << r.out;
+    std::string chain1 = r.out.substr(std::min(r.out.size(), r.out.find(board1)));
+    EXPECT_TRUE(has(chain1, "configured yes, DONE 1, INIT 1, status 00007740, CRC errors 0")) << r.out;
 }
 
 } // namespace
