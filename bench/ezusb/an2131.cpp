@@ -13,6 +13,7 @@ void copy_bytes(void *dst, const void *src, size_t n) {
 }
 
 constexpr uint16_t ALIAS_BEGIN = 0x1B40, ALIAS_END = 0x2000, ALIAS_SHIFT = 0x6000;
+constexpr uint32_t BUFFERS_END = 0x7F40; // the last buffer is EP0 IN at 0x7F00-0x7F3F
 constexpr uint8_t PR2IN = 0x01, PR2OUT = 0x08;
 constexpr uint8_t TOG_IO = 0x10, TOG_R = 0x20, TOG_S = 0x40, TOG_Q = 0x80;
 constexpr uint8_t USBCS_WAKESRC = 0x80;
@@ -30,6 +31,7 @@ An2131::An2131(ChipSettings settings) : settings_(settings), mem_(0x10000, 0), c
 
 void An2131::attach_wiring(BoardWiring *wiring) {
     wiring_ = wiring;
+    eeprom_ = wiring_ ? wiring_->eeprom_ids() : std::nullopt;
     update_pins();
     if (wiring_) wiring_->pins_changed(pins_);
 }
@@ -78,7 +80,17 @@ void An2131::run_cycles(uint64_t n) {
 }
 
 void An2131::load(uint16_t addr, std::span<const uint8_t> bytes) {
-    for (size_t i = 0; i < bytes.size() && addr + i < RAM_END; ++i) mem_[addr + i] = bytes[i];
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (int32_t at = download_address(uint32_t(addr + i)); at >= 0) mem_[size_t(at)] = bytes[i];
+}
+
+int32_t An2131::download_address(uint32_t addr) {
+    // Program RAM ends at 0x1B3F. The endpoint buffers (0x7B40-0x7F3F) appear
+    // again at 0x1B40-0x1F3F, where an image's tables may run on past the end
+    // of the program RAM; there the download reaches them.
+    if (addr < RAM_END) return int32_t(addr);
+    if (addr >= ALIAS_BEGIN && addr < BUFFERS_END - ALIAS_SHIFT) return int32_t(addr + ALIAS_SHIFT);
+    return -1;
 }
 
 bool An2131::host_write(uint16_t addr, std::span<const uint8_t> bytes) {
@@ -94,8 +106,9 @@ bool An2131::host_write(uint16_t addr, std::span<const uint8_t> bytes) {
         set_reset(v & CPUCS_RES);
         return true;
     }
-    if (size_t(addr) + bytes.size() > RAM_END) return false;
-    copy_bytes(&mem_[addr], bytes.data(), bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (download_address(uint32_t(addr + i)) < 0) return false;
+    load(addr, bytes);
     if (!bytes.empty()) host_wrote_ram_ = true;
     return true;
 }
@@ -105,8 +118,9 @@ bool An2131::host_read(uint16_t addr, std::span<uint8_t> bytes) {
         bytes[0] = mem_[reg::CPUCS];
         return true;
     }
-    if (size_t(addr) + bytes.size() > RAM_END) return false;
-    copy_bytes(bytes.data(), &mem_[addr], bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (download_address(uint32_t(addr + i)) < 0) return false;
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = mem_[size_t(download_address(uint32_t(addr + i)))];
     return true;
 }
 

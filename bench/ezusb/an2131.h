@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -81,11 +82,19 @@ struct PortPins {
     std::array<uint8_t, 3> drive{}; // 1 = the chip drives the pin
 };
 
+// What an EEPROM whose first byte is 0xB0 gives the Default USB Device.
+struct EepromIds {
+    uint16_t vid, pid, did;
+};
+
 // The board around the chip: sees the pins and the fast-transfer strobes, and
 // gives the levels of the pins that the chip does not drive.
 class BoardWiring {
 public:
     virtual ~BoardWiring() = default;
+    // The IDs of the board's EEPROM, read by the core at power-on; none when the
+    // board has no EEPROM and the chip is 0547:2131.
+    virtual std::optional<EepromIds> eeprom_ids() const { return std::nullopt; }
     virtual void pins_changed(const PortPins &pins) = 0;
     // Level of every pin of port n as the outside sees it (the chip's driven pins
     // are overlaid by the chip).
@@ -107,6 +116,8 @@ public:
     An2131 &operator=(const An2131 &) = delete;
 
     void attach_wiring(BoardWiring *wiring);
+    // The IDs the Default USB Device gives: the board's EEPROM, if any.
+    const std::optional<EepromIds> &eeprom_ids() const { return eeprom_; }
     const ChipSettings &settings() const { return settings_; }
 
     Cpu8051 &cpu() { return cpu_; }
@@ -122,8 +133,13 @@ public:
     // Runs the 8051 (when it is not in reset) for n machine cycles.
     void run_cycles(uint64_t n);
 
-    // Internal RAM, as the host's 0xA0 request and the firmware see it.
+    // Internal RAM, as the host's 0xA0 request and the firmware see it; bytes
+    // for the endpoint buffers' alias at 0x1B40 land in the buffers, bytes that
+    // no download reaches are dropped.
     void load(uint16_t addr, std::span<const uint8_t> bytes);
+    // Where a byte of an 0xA0 download lands: the internal RAM, or an endpoint
+    // buffer through its alias at 0x1B40; -1 where a download cannot reach.
+    static int32_t download_address(uint32_t addr);
     std::span<const uint8_t> ram() const { return {mem_.data(), RAM_END}; }
     uint8_t peek(uint16_t addr) const { return mem_[addr]; }
 
@@ -188,6 +204,7 @@ private:
     std::vector<uint8_t> mem_; // 64 KiB: RAM below 0x1B40, registers from 0x7B40
     Cpu8051 cpu_;
     BoardWiring *wiring_ = nullptr;
+    std::optional<EepromIds> eeprom_;
     uint64_t cycles_ = 0;
     uint64_t cpu_base_ = 0; // the core's cycle count at the last release
     bool int2_ = false;

@@ -1,12 +1,13 @@
 #include "boards.h"
 
+#include <optional>
 #include <stdexcept>
 
 namespace bench::ezusb {
 
 namespace {
 
-constexpr int PORT_A = 0, PORT_C = 2;
+constexpr int PORT_A = 0, PORT_B = 1, PORT_C = 2;
 
 // A pin's level as the board sees it: what the chip drives, else pulled high.
 bool pin(const PortPins &p, int port, int bit) {
@@ -65,34 +66,39 @@ private:
 // pin the chip does not drive floats high), TDO and the supply sense are inputs.
 struct PinMap {
     int tck_port, tck_bit, tdi_port, tdi_bit, tms_port, tms_bit;
-    int tdo_bit, supply_bit; // on port C
+    int tdo_port, tdo_bit;
+    int supply_port, supply_bit; // supply_port -1: the board cannot sense the supply
 };
 
 class PinJtagWiring final : public BoardWiring {
 public:
-    PinJtagWiring(Target &t, PinMap m) : t_(t), m_(m) { t_.set_jtag(true, true, true); }
+    PinJtagWiring(Target &t, PinMap m, std::optional<EepromIds> eeprom = std::nullopt)
+        : t_(t), m_(m), eeprom_(eeprom) {
+        t_.set_jtag(true, true, true);
+    }
     void pins_changed(const PortPins &p) override {
         t_.set_jtag(pin(p, m_.tck_port, m_.tck_bit), pin(p, m_.tms_port, m_.tms_bit), pin(p, m_.tdi_port, m_.tdi_bit));
     }
     uint8_t pins_in(int port) override {
-        if (port != PORT_C) return 0xFF;
         uint8_t v = 0xFF;
-        v = with_bit(v, m_.tdo_bit, t_.tdo());
-        v = with_bit(v, m_.supply_bit, t_.powered());
+        if (port == m_.tdo_port) v = with_bit(v, m_.tdo_bit, t_.tdo());
+        if (port == m_.supply_port) v = with_bit(v, m_.supply_bit, t_.powered());
         return v;
     }
     void fwr_strobe(uint8_t) override {}
     uint8_t frd_strobe() override { return 0xFF; }
+    std::optional<EepromIds> eeprom_ids() const override { return eeprom_; }
 
 private:
     Target &t_;
     PinMap m_;
+    std::optional<EepromIds> eeprom_;
 };
 
 } // namespace
 
 const std::vector<std::string> &board_kinds() {
-    static const std::vector<std::string> kinds{"an2135sc-jtag", "an2135sc-ss", "spi", "qrt"};
+    static const std::vector<std::string> kinds{"an2135sc-jtag", "an2135sc-ss", "spi", "qrt", "ulink"};
     return kinds;
 }
 
@@ -100,10 +106,20 @@ std::unique_ptr<BoardWiring> make_wiring(std::string_view kind, Target &target) 
     if (kind == "an2135sc-jtag") return std::make_unique<An2135scWiring>(target, false);
     if (kind == "an2135sc-ss") return std::make_unique<An2135scWiring>(target, true);
     // SPI board: PC1 = TCK, PA5 = TDI, PC2 = TMS, PC0 = TDO, PC3 = supply.
-    if (kind == "spi") return std::make_unique<PinJtagWiring>(target, PinMap{PORT_C, 1, PORT_A, 5, PORT_C, 2, 0, 3});
+    if (kind == "spi")
+        return std::make_unique<PinJtagWiring>(target, PinMap{PORT_C, 1, PORT_A, 5, PORT_C, 2, PORT_C, 0, PORT_C, 3});
     // USB-QRT: PC5 = TCK, PC1 = TDI, PC4 = TMS, PC0 = TDO, PC2 = supply; PC3 is not connected.
-    if (kind == "qrt") return std::make_unique<PinJtagWiring>(target, PinMap{PORT_C, 5, PORT_C, 1, PORT_C, 4, 0, 2});
-    throw std::invalid_argument("unknown board \"" + std::string(kind) + "\" (an2135sc-jtag, an2135sc-ss, spi, qrt)");
+    if (kind == "qrt")
+        return std::make_unique<PinJtagWiring>(target, PinMap{PORT_C, 5, PORT_C, 1, PORT_C, 4, PORT_C, 0, PORT_C, 2});
+    // ULINK: PB2 = TCK, PB0 = TDI, PB1 = TMS, PA5 = TDO; no supply sense. Its EEPROM
+    // names the adapter C251:2710 before any firmware runs. TRST (PB3) and RESET
+    // (PB5) reach no pin of the bench's parts; the LEDs and buffer enables on
+    // port A and the break and trap lines light or drive nothing here.
+    if (kind == "ulink")
+        return std::make_unique<PinJtagWiring>(target, PinMap{PORT_B, 2, PORT_B, 0, PORT_B, 1, PORT_A, 5, -1, 0},
+                                               EepromIds{0xC251, 0x2710, 0x0000});
+    throw std::invalid_argument("unknown board \"" + std::string(kind) +
+                                "\" (an2135sc-jtag, an2135sc-ss, spi, qrt, ulink)");
 }
 
 } // namespace bench::ezusb

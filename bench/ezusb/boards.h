@@ -16,7 +16,8 @@ namespace bench::ezusb {
 // The board kinds, as words of the bench options.
 const std::vector<std::string> &board_kinds();
 
-// The wiring of a board kind ("an2135sc-jtag", "an2135sc-ss", "spi", "qrt").
+// The wiring of a board kind ("an2135sc-jtag", "an2135sc-ss", "spi", "qrt",
+// "ulink").
 // Throws std::invalid_argument for another word.
 std::unique_ptr<BoardWiring> make_wiring(std::string_view kind, Target &target);
 

@@ -75,8 +75,9 @@ std::vector<uint8_t> parse_intel_hex(const std::string &text) {
         const uint32_t addr = base + (rec[1] << 8 | rec[2]);
         switch (rec[3]) {
         case 0x00:
-            if (addr + count > An2131::RAM_END)
-                fail_line(line, "data outside the internal RAM (0000-1b3f)");
+            for (uint32_t a = addr; a < addr + count; ++a)
+                if (An2131::download_address(a) < 0)
+                    fail_line(line, "data outside the internal RAM (0000-1b3f, endpoint buffers 1b40-1f3f)");
             if (image.size() < addr + count) image.resize(addr + count, 0);
             std::copy(rec.begin() + 4, rec.begin() + 4 + count, image.begin() + addr);
             break;

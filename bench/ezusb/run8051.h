@@ -16,8 +16,9 @@ namespace bench::ezusb {
 
 // A firmware image for the internal RAM: Intel HEX when the name ends in .ihx
 // or .hex, raw binary otherwise. Bytes that the image does not set are 0.
-// Throws std::runtime_error naming the problem (unreadable, malformed, or not
-// within 0x0000-0x1B3F).
+// Throws std::runtime_error naming the problem (unreadable, malformed, or
+// where an 0xA0 download cannot reach: a HEX image may also fill the endpoint
+// buffers through their alias at 0x1B40).
 std::vector<uint8_t> read_firmware_image(const std::string &path);
 std::vector<uint8_t> parse_intel_hex(const std::string &text);
 

@@ -58,7 +58,17 @@ CoreAnswer core_request(An2131 &chip, const SetupPacket &s, const std::vector<ui
         chip.set_address(uint8_t(s.value() & 0x7F));
         return a;
     case GET_DESCRIPTOR:
-        if (s.value() >> 8 == 1) give(DEVICE_DESCRIPTOR.data(), DEVICE_DESCRIPTOR.size());
+        if (s.value() >> 8 == 1) {
+            auto d = DEVICE_DESCRIPTOR;
+            if (const auto &ids = chip.eeprom_ids()) { // the EEPROM's IDs replace the chip's own
+                const uint16_t words[3] = {ids->vid, ids->pid, ids->did};
+                for (int i = 0; i < 3; ++i) {
+                    d[size_t(8 + 2 * i)] = uint8_t(words[i]);
+                    d[size_t(9 + 2 * i)] = uint8_t(words[i] >> 8);
+                }
+            }
+            give(d.data(), d.size());
+        }
         else if (s.value() >> 8 == 2 && (s.value() & 0xFF) == 0) give(CONFIG_DESCRIPTOR.data(), CONFIG_DESCRIPTOR.size());
         else a.ok = false; // no strings, no other descriptors
         return a;

@@ -1,6 +1,7 @@
 #include "bench_config.h"
 #include "words.h"
 
+#include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
@@ -15,6 +16,12 @@ bool is_bench_option(std::string_view n) {
 }
 
 } // namespace
+
+const std::vector<std::string> &chip_setting_names() {
+    static const std::vector<std::string> names{"out_armed_at_reset", "alias_1b40", "int2_repulse",
+                                                "a0_cpucs_only_reset_bit"};
+    return names;
+}
 
 void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_view value_in) {
     std::string name = trim(name_in), value = trim(value_in);
@@ -57,8 +64,23 @@ void apply_bench_option(BenchConfig &cfg, std::string_view name_in, std::string_
         BenchConfig::Usb u;
         u.number = int(n);
         u.board = value.substr(colon + 1, chain_colon - colon - 1);
-        if (u.board != "an2135sc-jtag" && u.board != "an2135sc-ss" && u.board != "spi" && u.board != "qrt")
-            throw std::invalid_argument("usb board must be an2135sc-jtag, an2135sc-ss, spi or qrt, not '" +
+        // "+SETTING=0|1" items after the board word.
+        for (size_t plus = u.board.rfind('+'); plus != std::string::npos; plus = u.board.rfind('+')) {
+            std::string item = u.board.substr(plus + 1);
+            u.board.erase(plus);
+            size_t eq = item.find('=');
+            std::string setting = item.substr(0, eq);
+            const auto &names = chip_setting_names();
+            if (eq == std::string::npos || (item.substr(eq + 1) != "0" && item.substr(eq + 1) != "1") ||
+                std::find(names.begin(), names.end(), setting) == names.end())
+                throw std::invalid_argument("usb board setting must be SETTING=0|1 with SETTING one of "
+                                            "out_armed_at_reset, alias_1b40, int2_repulse, "
+                                            "a0_cpucs_only_reset_bit, not '" + item + "'");
+            u.chip_settings.insert(u.chip_settings.begin(), {setting, item.back() == '1'});
+        }
+        if (u.board != "an2135sc-jtag" && u.board != "an2135sc-ss" && u.board != "spi" && u.board != "qrt" &&
+            u.board != "ulink")
+            throw std::invalid_argument("usb board must be an2135sc-jtag, an2135sc-ss, spi, qrt or ulink, not '" +
                                         u.board + "'");
         if (chain_colon != std::string::npos) {
             u.chain = parse_chain(value.substr(chain_colon + 1));

@@ -19,7 +19,10 @@ struct BenchConfig {
     };
     struct Usb {
         int number = 0;
-        std::string board; // "an2135sc-jtag", "an2135sc-ss", "spi" or "qrt"
+        std::string board; // "an2135sc-jtag", "an2135sc-ss", "spi", "qrt" or "ulink"
+        // Points of the chip's behaviour set otherwise than by default
+        // ("BOARD+out_armed_at_reset=1"), by name.
+        std::vector<std::pair<std::string, bool>> chip_settings;
         // A chain of the board's own ("N:BOARD:DEVICES"); otherwise the board
         // drives the bench's chain.
         bool own_chain = false;
@@ -33,9 +36,13 @@ struct BenchConfig {
 
 // Applies one option ("chain", "power", "port", "usb") with its value; a port
 // or board given again replaces the earlier one. A board is "N:BOARD" or
-// "N:BOARD:DEVICES" (DEVICES as for "chain"). Throws std::invalid_argument
+// "N:BOARD:DEVICES" (DEVICES as for "chain"); BOARD may end in
+// "+SETTING=0|1" items for the chip (see chip_setting_names()). Throws std::invalid_argument
 // with a readable message on a bad name or value.
 void apply_bench_option(BenchConfig &cfg, std::string_view name, std::string_view value);
+
+// The chip settings a board word may carry, as named in ezusb::ChipSettings.
+const std::vector<std::string> &chip_setting_names();
 
 // The lines of a bench file: "chain 2s100,18v02", blank lines and '#' comments
 // allowed. Errors name the origin and the line.

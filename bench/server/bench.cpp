@@ -168,10 +168,18 @@ bool Bench::run_usb(unsigned max_slots) {
 }
 
 void Bench::add_usb_board(const BenchConfig::Usb &u) {
+    ezusb::ChipSettings chip;
+    for (auto &[name, on] : u.chip_settings) {
+        if (name == "out_armed_at_reset") chip.out_armed_at_reset = on;
+        else if (name == "alias_1b40") chip.alias_1b40 = on;
+        else if (name == "int2_repulse") chip.int2_repulse = on;
+        else if (name == "a0_cpucs_only_reset_bit") chip.a0_cpucs_only_reset_bit = on;
+        else throw std::invalid_argument("no chip setting \"" + name + "\"");
+    }
     std::unique_ptr<Target> own;
     if (u.own_chain) own = std::make_unique<Target>(u.chain, target_->powered());
-    if (own) usb_->add_board(u.number, u.board, *own);
-    else usb_->add_board(u.number, u.board);
+    if (own) usb_->add_board(u.number, u.board, *own, chip);
+    else usb_->add_board(u.number, u.board, chip);
     // The board that was replaced is gone: its target may go too.
     if (own) board_targets_[u.number] = std::move(own);
     else board_targets_.erase(u.number);

@@ -280,8 +280,9 @@ void add_bench_options(CLI::App &command, BenchConfig &config) {
     add("power", "on|off", "the target supply (default on)");
     add("port", "BASE:CABLE", "a parallel port at a hex base address with a cable, e.g. 0x378:xilinx");
     add("usb", "N:BOARD[:DEVICES]",
-        "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi or qrt; with DEVICES (as for --chain) it drives a chain "
-        "of its own, else the bench's chain");
+        "an EZ-USB board: an2135sc-jtag, an2135sc-ss, spi, qrt or ulink; with DEVICES (as for --chain) it drives a chain "
+        "of its own, else the bench's chain; BOARD+SETTING=0|1 sets a point of the chip's behaviour (out_armed_at_reset, "
+        "alias_1b40, int2_repulse, a0_cpucs_only_reset_bit)");
     add("config", "FILE", "read bench options from a file");
     command.footer(BENCH_OPTIONS_HELP);
 }

@@ -2,7 +2,11 @@
 // chip, a firmware download that renumerates, bulk transfers and their timing.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include "fw_image.h"
+#include "run8051.h"
 #include "usbbus.h"
 
 using namespace bench;
@@ -55,9 +59,9 @@ protected:
         t->owner = reinterpret_cast<void *>(1);
         return t;
     }
-    uint64_t open() {
+    uint64_t open(int number = 0) {
         int error = 0;
-        uint64_t s = bus.open(0, &error);
+        uint64_t s = bus.open(number, &error);
         EXPECT_NE(s, 0u) << error;
         return s;
     }
@@ -97,7 +101,8 @@ TEST_F(BusTest, BareBoardIsTheDefaultDevice) {
         {"string descriptor", 0x80, 6, 0x0300, 255, {}, XFER_PIPE},
         {"device descriptor", 0x80, 6, 0x0100, 18, {}, XFER_OK},
         {"0xA0 read of the last RAM byte", 0xC0, 0xA0, 0x1B3F, 1, {}, XFER_OK},
-        {"0xA0 write past the RAM", 0x40, 0xA0, 0x1B3F, 2, {1, 2}, XFER_PIPE},
+        {"0xA0 write on into the buffers' alias", 0x40, 0xA0, 0x1B3F, 2, {1, 2}, XFER_OK},
+        {"0xA0 write past the buffers' alias", 0x40, 0xA0, 0x1F3F, 2, {1, 2}, XFER_PIPE},
         {"0xA0 write of a register other than CPUCS", 0x40, 0xA0, 0x7FD6, 1, {0}, XFER_PIPE},
         {"0xA0 write of CPUCS", 0x40, 0xA0, 0x7F92, 1, {1}, XFER_OK},
         {"vendor request the core does not know", 0x40, 0xA3, 0, 0, {}, XFER_TIMEOUT},
@@ -181,6 +186,55 @@ TEST_F(BusTest, BulkOutCeilingIs1216BytesPerMillisecond) {
     EXPECT_EQ(board->packets_out(), bytes / 64);
     EXPECT_EQ(board->naks(), 0u);
     EXPECT_EQ(board->bulk_us(), 20000u) << "naks " << board->naks();
+}
+
+// A ULINK with a chain of its own runs Debian's OpenULINK firmware: the host
+// downloads it as OpenOCD does, and its EP2 command protocol scans the chain.
+TEST_F(BusTest, UlinkRunsOpenUlinkAndScansTheIdcodesOfItsOwnChain) {
+    std::ifstream hex("/usr/share/openocd/OpenULINK/ulink_firmware.hex");
+    if (!hex) GTEST_SKIP() << "openocd's OpenULINK firmware is not installed";
+    std::stringstream text;
+    text << hex.rdbuf();
+    std::vector<uint8_t> image = parse_intel_hex(text.str());
+    ASSERT_GT(image.size(), size_t(An2131::RAM_END)) << "the image no longer reaches the buffers' alias";
+
+    Target chain(parse_chain("18v02,2s100"));
+    Board &ulink = bus.add_board(1, "ulink", chain);
+    wait_ms(200);
+    ASSERT_TRUE(ulink.present());
+    EXPECT_EQ(ulink.vid(), 0xC251); // the EEPROM's IDs, on the bare chip
+    EXPECT_EQ(ulink.pid(), 0x2710);
+    uint64_t s = open(1);
+    ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {1}))->result, XFER_OK);
+    for (size_t at = 0; at < image.size(); at += 64) {
+        std::vector<uint8_t> piece(image.begin() + long(at), image.begin() + long(std::min(at + 64, image.size())));
+        ASSERT_EQ(run(control(s, 0x40, 0xA0, uint16_t(at), uint16_t(piece.size()), piece))->result, XFER_OK) << at;
+    }
+    ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {0}))->result, XFER_OK);
+    bus.close(s);
+    for (int i = 0; i < 100 && !(ulink.present() && ulink.chip().usbcs() & USBCS_RENUM); ++i) wait_ms(50);
+    ASSERT_TRUE(ulink.present());
+    EXPECT_EQ(ulink.vid(), 0xC251);
+    EXPECT_EQ(ulink.loads(), 1);
+
+    s = open(1);
+    // The firmware arms EP2 OUT when the host selects the interface's setting.
+    ASSERT_EQ(run(control(s, 0x01, 0x0B, 0, 0))->result, XFER_OK);
+    // Five TMS highs to Test-Logic-Reset (IDCODE in every DR), then a scan of 64
+    // bits that enters Shift-DR with TMS 0,1,0,0.
+    auto out = bulk(s, 0x02, {0x20, 5, 0x1F, 0x00, 8, 8, 0x40, 0x02, 0x00});
+    out->timeout_ms = 1000;
+    ASSERT_EQ(run(out)->result, XFER_OK);
+    auto in = bulk(s, 0x82, {}, 64);
+    in->timeout_ms = 1000;
+    run(in);
+    ASSERT_EQ(in->result, XFER_OK);
+    ASSERT_EQ(in->data.size(), 8u);
+    auto word = [&](size_t at) {
+        return uint32_t(in->data[at] | in->data[at + 1] << 8 | in->data[at + 2] << 16 | in->data[at + 3] << 24);
+    };
+    EXPECT_EQ(word(0), chain.chain()[0].idcode); // the device nearest TDO comes first
+    EXPECT_EQ(word(4), chain.chain()[1].idcode);
 }
 
 TEST_F(BusTest, UnplugEndsPendingTransfersAndPlugBringsBackABareChip) {

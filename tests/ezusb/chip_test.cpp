@@ -129,9 +129,20 @@ TEST(Chip, SetupDataPointerSendsTheShorterOfDescriptorAndRequest) {
 TEST(Chip, HostRequestReachesRamAndOnlyTheResetBitOfCpucs) {
     An2131 chip;
     std::vector<uint8_t> image{0x80, 0xFE}; // SJMP $
+    // Program RAM ends at 0x1B3F; the endpoint buffers follow through their alias.
+    struct {
+        uint16_t addr;
+        bool ok;
+    } writes[] = {{0x1B3E, true}, {0x1B3F, true}, {0x1F3E, true}, {0x7B40, false},
+                  {0x1F3F, false}, {0x7F3F, false}, {0x2000, false}, {0x7F92, false}};
+    for (auto &w : writes) EXPECT_EQ(chip.host_write(w.addr, image), w.ok) << std::hex << w.addr;
+    uint8_t back[2] = {};
+    EXPECT_TRUE(chip.host_write(0x1B3F, std::vector<uint8_t>{0x12, 0x34}));
+    EXPECT_EQ(chip.peek(0x7B40), 0x34);
+    EXPECT_EQ(chip.xread(0x1B40), 0x34); // the firmware sees it where the download put it
+    EXPECT_TRUE(chip.host_read(0x1B3F, back));
+    EXPECT_EQ(back[1], 0x34);
     EXPECT_TRUE(chip.host_write(0, image));
-    EXPECT_FALSE(chip.host_write(0x1B3F, image));
-    EXPECT_FALSE(chip.host_write(0x7F00, image));
     uint8_t release = 0x00;
     EXPECT_TRUE(chip.host_write(reg::CPUCS, {&release, 1}));
     EXPECT_FALSE(chip.in_reset());

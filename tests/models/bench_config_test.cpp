@@ -75,6 +75,14 @@ TEST(BenchConfig, UsbBoardWithAChainOfItsOwn) {
     apply_bench_option(cfg, "usb", "0:qrt"); // given again without a chain: the bench's chain
     EXPECT_FALSE(cfg.usb.at(0).own_chain);
     EXPECT_THROW(apply_bench_option(cfg, "usb", "0:qrt:2s999"), std::invalid_argument);
+    // Chip settings after the board word, before the chain.
+    apply_bench_option(cfg, "usb", "1:ulink+out_armed_at_reset=1+int2_repulse=0:2s100");
+    EXPECT_EQ(cfg.usb.at(1).board, "ulink");
+    EXPECT_EQ(cfg.usb.at(1).chip_settings,
+              (std::vector<std::pair<std::string, bool>>{{"out_armed_at_reset", true}, {"int2_repulse", false}}));
+    EXPECT_EQ(cfg.usb.at(1).chain.size(), 1u);
+    for (const char *bad : {"1:ulink+out_armed_at_reset", "1:ulink+out_armed_at_reset=2", "1:ulink+speed=1"})
+        EXPECT_THROW(apply_bench_option(cfg, "usb", bad), std::invalid_argument) << bad;
 }
 
 TEST(BenchConfig, CommandLineOptionsAndConfigFile) {
