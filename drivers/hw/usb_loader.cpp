@@ -2,10 +2,8 @@
 #include "usb_loader.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <future>
 
 namespace vokhw {
 
@@ -57,19 +55,12 @@ std::vector<uint8_t> usb_endpoint_map(const uint8_t *config, size_t length) {
 int usb_drain_in(UsbHandle &h, uint8_t endpoint, unsigned timeout_ms, int max_bytes) {
     uint8_t buffer[4096];
     int dropped = 0;
+    // Each read waits while the board runs: taking one answer may free the
+    // firmware to answer a packet that waited on an OUT endpoint.
     while (dropped < max_bytes) {
-        // The read is pending while the board gets time to run: taking one answer
-        // may free the firmware to answer a packet that waited on an OUT endpoint.
         int got = 0;
         const int length = std::min<int>(sizeof buffer, max_bytes - dropped);
-        auto read = std::async(std::launch::async, [&] { return h.bulk(endpoint, buffer, length, &got, timeout_ms); });
-        // The board runs in steps for as long as the read may wait, so that it
-        // runs after the read has gone out, whenever that is.
-        const auto start = std::chrono::steady_clock::now();
-        while (read.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready &&
-               std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeout_ms))
-            usb_wait_ms(1);
-        const int rc = read.get();
+        const int rc = h.bulk(endpoint, buffer, length, &got, timeout_ms);
         dropped += std::max(got, 0);
         if (rc == USB_ERROR_NO_DEVICE) return rc;
         // Quiet for the whole timeout (or refused): nothing more is coming.
