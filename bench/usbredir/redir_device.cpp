@@ -218,6 +218,10 @@ void RedirDevice::bulk_cb(void *priv, uint64_t id, usb_redir_bulk_packet_header 
     t->session = d->session_;
     t->ep = h->endpoint;
     t->length = size_t(h->length) | size_t(h->length_high) << 16;
+    // The guest's host controller asks for IN data long before the OUT that
+    // provokes it; such a request moves no time of its own. The guest's own
+    // waiting moves the clock, at the pace of the wall clock, and so do its OUTs.
+    t->ahead = in;
     if (!in) {
         if (data) t->data.assign(data, data + len);
         t->length = t->data.size();

@@ -16,6 +16,7 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -121,16 +122,17 @@ struct Tail {
 // Lets the bus's clock run at least as fast as wall time while the guest waits:
 // the guest's kernel and programs time out in real time, and a renumerating chip
 // needs its 8051 to run while nothing is transferred. Time owed is given in
-// steps of at least 10 ms, so an idle bench does not spin.
+// steps of at least STEP_MS, so an idle bench does not spin.
 class WallPace {
 public:
+    static constexpr int STEP_MS = 2;
     explicit WallPace(ezusb::Bus &bus) : bus_(bus), last_(std::chrono::steady_clock::now()) {}
     void keep_up() {
         auto now = std::chrono::steady_clock::now();
         owed_ms_ += std::chrono::duration<double, std::milli>(now - last_).count();
         last_ = now;
         owed_ms_ = std::min(owed_ms_, 1000.0);
-        if ((wait_ && !wait_->finished) || owed_ms_ < 10) return;
+        if ((wait_ && !wait_->finished) || owed_ms_ < STEP_MS) return;
         wait_ = std::make_shared<ezusb::Transfer>();
         wait_->kind = ezusb::Transfer::Kind::wait;
         wait_->timeout_ms = uint64_t(owed_ms_);
@@ -290,6 +292,13 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
     };
     watch(signal_pipe[0], EPOLLIN);
     for (auto &p : ports) watch(p.listen_fd, EPOLLIN);
+    // The clock keeps pace in steps of WallPace::STEP_MS: an IN that the guest waits on
+    // gets its answer within a step of the firmware having it.
+    int pace_timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    itimerspec period{};
+    period.it_interval.tv_nsec = period.it_value.tv_nsec = long(WallPace::STEP_MS) * 1000000;
+    ::timerfd_settime(pace_timer, 0, &period, nullptr);
+    watch(pace_timer, EPOLLIN);
 
     Tail out{dir.path + "/out", stdout}, err{dir.path + "/err", stderr};
     WallPace pace(bench.usb());
@@ -317,6 +326,9 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
                 }
                 watch(p.device->fd(), EPOLLIN | (p.device->wants_write() ? uint32_t(EPOLLOUT) : 0u));
             }
+            uint64_t expirations;
+            while (::read(pace_timer, &expirations, sizeof expirations) > 0) {
+            }
             pace.keep_up();
             out.follow();
             err.follow();
@@ -324,6 +336,7 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
             return done;
         },
         ep);
+    ::close(pace_timer);
     for (auto &p : ports) {
         p.device.reset();
         ::close(p.listen_fd);

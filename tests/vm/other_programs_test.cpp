@@ -50,8 +50,18 @@ while [ $i -lt 100 ]; do
     i=$((i + 1))
 done
 ocd() { openocd -f interface/ulink.cfg -c "init; scan_chain; shutdown" 2>&1; }
-ocd || { echo "openocd started again"; ocd; }
-echo "openocd status $?"
+# Its first start downloads OpenULINK, which leaves the bus before OpenOCD lets go
+# of the interface; a later start finds the firmware running.
+tries=1
+status=1
+while :; do
+    ocd && { status=0; break; }
+    [ $tries -lt 3 ] || break
+    tries=$((tries + 1))
+    echo "openocd started again"
+    sleep 1
+done
+echo "openocd status $status"
 taps="jtag newtap prom tap -irlen 8 -expected-id 0x05025093; jtag newtap fpga tap -irlen 5 -expected-id 0x00614093"
 openocd -f interface/ulink.cfg -c "adapter speed 3000; $taps; pld device virtex2 fpga.tap; init; pld load 0 $2; shutdown"
 echo "pld load status $?"
