@@ -25,16 +25,7 @@ done
 # man-db renders the manual pages for the package test.
 tools=(dpkg-dev file lintian man-db)
 if [ "$setup_only" = 1 ] || [ "${VOK_PACKAGE_SETUP:-1}" = 1 ]; then
-  scripts/setup.sh --demo
-  missing=()
-  for p in "${tools[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing: ${missing[*]}"
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    $SUDO apt-get update
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-  fi
+  scripts/setup.sh --demo "${tools[@]}"
   [ "$setup_only" = 0 ] || exit 0
 fi
 

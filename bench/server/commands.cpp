@@ -17,6 +17,7 @@
 #include "bench.h"
 #include "hw/bench_protocol.h"
 #include "server.h"
+#include "signal_pipe.h"
 #include "vm_run.h"
 
 namespace bench {
@@ -28,34 +29,12 @@ int vm::run_in_guest(const BenchConfig &, const std::vector<std::string> &, cons
 #endif
 namespace {
 
-int signal_pipe[2] = {-1, -1};
-
-void on_signal(int sig) {
-    int saved = errno;
-    char b = static_cast<char>(sig);
-    [[maybe_unused]] ssize_t n = ::write(signal_pipe[1], &b, 1);
-    errno = saved;
-}
-
-void open_signal_pipe() {
-    if (signal_pipe[0] >= 0) return;
-    if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) < 0) throw std::runtime_error("pipe failed");
-}
-
-void catch_signal(int sig) {
-    struct sigaction sa{};
-    sa.sa_handler = on_signal;
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(sig, &sa, nullptr);
-}
-
 // Empties the pipe; true when one of the signals was TERM or HUP.
 bool drain_signal_pipe() {
     char buf[64];
     bool term = false;
     ssize_t n;
-    while ((n = ::read(signal_pipe[0], buf, sizeof buf)) > 0)
+    while ((n = ::read(signal_pipe_fd(), buf, sizeof buf)) > 0)
         for (ssize_t i = 0; i < n; ++i) term |= buf[i] == SIGTERM || buf[i] == SIGHUP;
     return term;
 }
@@ -93,9 +72,9 @@ int serve(const BenchConfig &config, std::string path) {
         }
         int fd = listen_unix(path);
         file.path = path;
-        open_signal_pipe();
-        catch_signal(SIGINT);
-        catch_signal(SIGTERM);
+        signal_pipe_open();
+        signal_pipe_catch(SIGINT);
+        signal_pipe_catch(SIGTERM);
         std::signal(SIGPIPE, SIG_IGN);
         std::printf("VOKBENCH=%s\n", path.c_str());
         std::fflush(stdout);
@@ -103,9 +82,9 @@ int serve(const BenchConfig &config, std::string path) {
         server.run(
             [] {
                 char b;
-                return ::read(signal_pipe[0], &b, 1) == 1; // INT or TERM arrived
+                return ::read(signal_pipe_fd(), &b, 1) == 1; // INT or TERM arrived
             },
-            signal_pipe[0]);
+            signal_pipe_fd());
         ::close(fd);
         return 0;
     } catch (const std::exception &e) {
@@ -151,12 +130,12 @@ int run(const BenchConfig &config, std::vector<std::string> command, bool ppdev)
         std::string path = private_socket_path();
         file.path = path;
         fd = listen_unix(path);
-        open_signal_pipe();
+        signal_pipe_open();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "vokbench run: %s\n", e.what());
         return 2;
     }
-    catch_signal(SIGCHLD);
+    signal_pipe_catch(SIGCHLD);
     std::signal(SIGPIPE, SIG_IGN);
     std::fflush(stdout);
     std::fflush(stderr);
@@ -180,8 +159,8 @@ int run(const BenchConfig &config, std::vector<std::string> command, bool ppdev)
     // While the command runs the bench ends with it: INT from the terminal reaches
     // the command itself, TERM and HUP sent to the bench are passed on to it.
     ::signal(SIGINT, SIG_IGN);
-    catch_signal(SIGTERM);
-    catch_signal(SIGHUP);
+    signal_pipe_catch(SIGTERM);
+    signal_pipe_catch(SIGHUP);
     int status = 0;
     bool done = false;
     Server server(bench, fd);
@@ -193,7 +172,7 @@ int run(const BenchConfig &config, std::vector<std::string> command, bool ppdev)
             done = r == child;
             return done;
         },
-        signal_pipe[0]);
+        signal_pipe_fd());
     // The command's connections may still hold records it sent before it ended.
     server.drain(2000);
     ::close(fd);

@@ -34,6 +34,13 @@ std::string string_text(const std::vector<uint8_t> &d) {
     return s;
 }
 
+// What goes back to the guest with a finished transfer: the bytes an IN moved,
+// nothing for an OUT.
+std::vector<uint8_t> data_moved_in(bool in, const Transfer &t) {
+    if (!in) return {};
+    return {t.data.begin(), t.data.begin() + std::min(t.data.size(), t.moved)};
+}
+
 } // namespace
 
 int redir_status(int result) {
@@ -483,9 +490,7 @@ void RedirDevice::complete(Pending &p) {
         h.value = p.ctrl_value;
         h.index = p.ctrl_index;
         h.length = uint16_t(t.moved);
-        bool in = p.ctrl_type & 0x80;
-        std::vector<uint8_t> data = in ? t.data : std::vector<uint8_t>{};
-        if (data.size() > t.moved) data.resize(t.moved);
+        std::vector<uint8_t> data = data_moved_in(p.ctrl_type & 0x80, t);
         usbredirparser_send_control_packet(parser_, p.id, &h, data.empty() ? nullptr : data.data(), int(data.size()));
         return;
     }
@@ -495,9 +500,7 @@ void RedirDevice::complete(Pending &p) {
         h.status = status;
         h.length = uint16_t(t.moved & 0xFFFF);
         h.length_high = uint16_t(t.moved >> 16);
-        bool in = p.ep & 0x80;
-        std::vector<uint8_t> data = in ? t.data : std::vector<uint8_t>{};
-        if (data.size() > t.moved) data.resize(t.moved);
+        std::vector<uint8_t> data = data_moved_in(p.ep & 0x80, t);
         usbredirparser_send_bulk_packet(parser_, p.id, &h, data.empty() ? nullptr : data.data(), int(data.size()));
         return;
     }

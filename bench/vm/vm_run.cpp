@@ -23,26 +23,10 @@
 #include "bench.h"
 #include "redir_device.h"
 #include "server.h"
+#include "signal_pipe.h"
 
 namespace bench::vm {
 namespace {
-
-int signal_pipe[2] = {-1, -1};
-
-void on_signal(int sig) {
-    int saved = errno;
-    char b = static_cast<char>(sig);
-    [[maybe_unused]] ssize_t n = ::write(signal_pipe[1], &b, 1);
-    errno = saved;
-}
-
-void catch_signal(int sig) {
-    struct sigaction sa{};
-    sa.sa_handler = on_signal;
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    ::sigaction(sig, &sa, nullptr);
-}
 
 std::string self_dir() {
     char self[4096];
@@ -228,7 +212,7 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
         write_file(dir.path + "/command", shell_command(command));
         write_file(dir.path + "/out", "");
         write_file(dir.path + "/err", "");
-        if (::pipe2(signal_pipe, O_CLOEXEC | O_NONBLOCK) < 0) throw std::runtime_error("pipe failed");
+        signal_pipe_open();
     } catch (const std::exception &e) {
         std::fprintf(stderr, "vokbench run --vm: %s\n", e.what());
         return 2;
@@ -255,10 +239,10 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
                                  "usb-redir,chardev=" + id + ",bus=xhci.0"});
     }
 
-    catch_signal(SIGCHLD);
-    catch_signal(SIGTERM);
-    catch_signal(SIGHUP);
-    catch_signal(SIGINT);
+    signal_pipe_catch(SIGCHLD);
+    signal_pipe_catch(SIGTERM);
+    signal_pipe_catch(SIGHUP);
+    signal_pipe_catch(SIGINT);
     std::signal(SIGPIPE, SIG_IGN);
     std::fflush(stdout);
     std::fflush(stderr);
@@ -290,7 +274,7 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
         e.data.fd = fd;
         if (::epoll_ctl(ep, EPOLL_CTL_MOD, fd, &e) < 0) ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &e);
     };
-    watch(signal_pipe[0], EPOLLIN);
+    watch(signal_pipe_fd(), EPOLLIN);
     for (auto &p : ports) watch(p.listen_fd, EPOLLIN);
     // The clock keeps pace in steps of WallPace::STEP_MS: an IN that the guest waits on
     // gets its answer within a step of the firmware having it.
@@ -309,7 +293,7 @@ int run_in_guest(const BenchConfig &config, const std::vector<std::string> &comm
         [&] {
             char sig[64];
             ssize_t n;
-            while ((n = ::read(signal_pipe[0], sig, sizeof sig)) > 0)
+            while ((n = ::read(signal_pipe_fd(), sig, sizeof sig)) > 0)
                 for (ssize_t i = 0; i < n; ++i)
                     if (sig[i] != SIGCHLD) ::kill(child, SIGTERM);
             for (auto &p : ports) {
