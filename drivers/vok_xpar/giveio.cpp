@@ -1,9 +1,9 @@
 // Port-access service carried onto Linux: the access that the Windows driver got from
-// the giveio kernel driver comes here from the port seam (bench, ppdev or ioperm).
+// the giveio kernel driver comes here from the port seam.
 #include "giveio.h"
 
+#include "bitbang.h"
 #include "port.h"
-#include "xpar.h"
 
 extern "C" {
 
@@ -16,14 +16,15 @@ const char giveio_sname[] = "giveio";
 
 namespace {
 
+// A bench is a port service already running; ppdev claims a device; ioperm is a grant.
 int32_t level_of(vokhw::PortKind kind) {
     switch (kind) {
     case vokhw::PortKind::bench:
-        return GIVEIO_BENCH;
+        return GIVEIO_OPENED;
     case vokhw::PortKind::ppdev:
-        return GIVEIO_PPDEV;
+        return GIVEIO_CLAIMED;
     case vokhw::PortKind::ioperm:
-        return GIVEIO_IOPERM;
+        return GIVEIO_GRANTED;
     case vokhw::PortKind::none:
         break;
     }
@@ -32,7 +33,7 @@ int32_t level_of(vokhw::PortKind kind) {
 
 } // namespace
 
-int32_t giveio_start(void) { return level_of(vokhw::port_acquire(xpar::port_base)); }
+int32_t giveio_start(void) { return level_of(vokhw::port_acquire(vokpar::port_base())); }
 
 int32_t VOK_CALL giveio_stop(int32_t level) {
     // Only what the level says was obtained is given back; a level that names no

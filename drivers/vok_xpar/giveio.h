@@ -1,12 +1,16 @@
 /* Port-access service of vok_xpar: obtains access to the parallel port at the base
- * that jtag_init has just set, and gives back what it obtained.
+ * that the cable's open has just chosen, and gives back what it obtained.
  *
- * Access levels on Linux (0 = no access, any other value = the ports may be used):
- *   0  no access to the port could be obtained
- *   2  a bench connection was opened (VOKBENCH); giveio_stop closes it
- *   3  a ppdev port was opened and claimed exclusively; giveio_stop releases it
- *   4  an ioperm grant was obtained; giveio_stop drops it
- * Level 1 (no grant needed) does not occur on Linux. */
+ * The access level that giveio_start returns says what it obtained; giveio_stop
+ * undoes that and nothing else. 0 means no access; any other level means that the
+ * port's registers may be used. The higher the level, the more the process set up:
+ *   GIVEIO_NONE     0  no access to the port could be obtained
+ *   (1, no grant needed, does not occur on Linux)
+ *   GIVEIO_OPENED   2  a port service that was already running was connected to;
+ *                      giveio_stop closes the connection
+ *   GIVEIO_CLAIMED  3  a port device was opened and claimed exclusively;
+ *                      giveio_stop releases it
+ *   GIVEIO_GRANTED  4  the process was granted the I/O ports; giveio_stop drops it */
 #ifndef VOK_GIVEIO_H
 #define VOK_GIVEIO_H
 
@@ -19,9 +23,9 @@ extern "C" {
 #endif
 
 #define GIVEIO_NONE 0
-#define GIVEIO_BENCH 2
-#define GIVEIO_PPDEV 3
-#define GIVEIO_IOPERM 4
+#define GIVEIO_OPENED 2
+#define GIVEIO_CLAIMED 3
+#define GIVEIO_GRANTED 4
 
 VOK_EXPORT extern const char giveio_dname[];
 VOK_EXPORT extern const char giveio_fname[];
