@@ -13,10 +13,7 @@ void copy_bytes(void *dst, const void *src, size_t n) {
 }
 
 constexpr uint16_t ALIAS_BEGIN = 0x1B40, ALIAS_END = 0x2000, ALIAS_SHIFT = 0x6000;
-constexpr uint32_t BUFFERS_END = 0x7F40; // the last buffer is EP0 IN at 0x7F00-0x7F3F
-constexpr uint8_t PR2IN = 0x01, PR2OUT = 0x08;
-constexpr uint8_t TOG_IO = 0x10, TOG_R = 0x20, TOG_S = 0x40, TOG_Q = 0x80;
-constexpr uint8_t USBCS_WAKESRC = 0x80;
+constexpr uint32_t BUFFERS_END = reg::IN0BUF + reg::EP_BUF_SIZE; // EP0 IN is the last buffer
 
 bool is_in_cs(uint16_t a) { return a >= reg::incs(1) && a <= reg::incs(7) && (a - reg::EP0CS) % 2 == 0; }
 bool is_in_bc(uint16_t a) { return a >= reg::inbc(1) && a <= reg::inbc(7) && (a - reg::IN0BC) % 2 == 0; }
@@ -40,7 +37,7 @@ void An2131::on_usbcs(std::function<void(uint8_t)> f) { usbcs_changed_ = std::mo
 
 void An2131::power_on() {
     std::fill(mem_.begin() + REG_BASE, mem_.end(), 0);
-    mem_[reg::CPUCS] = uint8_t(settings_.revision << 4) | CPUCS_CLK24OE | CPUCS_RES;
+    mem_[reg::CPUCS] = uint8_t(settings_.revision << 4) | CPUCS_CLK24OE | CPUCS_8051RES;
     mem_[reg::USBCS] = settings_.usbcs_at_reset;
     mem_[reg::IN07VAL] = settings_.valid_at_reset | 0x01;
     mem_[reg::OUT07VAL] = settings_.valid_at_reset | 0x01;
@@ -55,8 +52,8 @@ void An2131::power_on() {
 
 void An2131::set_reset(bool hold) {
     uint8_t &cs = mem_[reg::CPUCS];
-    bool was = (cs & CPUCS_RES) != 0;
-    cs = hold ? (cs | CPUCS_RES) : (cs & ~CPUCS_RES);
+    bool was = (cs & CPUCS_8051RES) != 0;
+    cs = hold ? (cs | CPUCS_8051RES) : (cs & ~CPUCS_8051RES);
     if (hold && !was) {
         // The 8051 stops; its pins go back to the reset state of the serial port.
         txd0_ = rxd0out_ = true;
@@ -98,12 +95,12 @@ bool An2131::host_write(uint16_t addr, std::span<const uint8_t> bytes) {
         uint8_t v = bytes[0];
         if (!settings_.a0_cpucs_only_reset_bit)
             mem_[reg::CPUCS] = uint8_t((mem_[reg::CPUCS] & ~CPUCS_CLK24OE) | (v & CPUCS_CLK24OE));
-        bool release = in_reset() && !(v & CPUCS_RES);
+        bool release = in_reset() && !(v & CPUCS_8051RES);
         if (release && host_wrote_ram_) {
             ++loads_;
             host_wrote_ram_ = false;
         }
-        set_reset(v & CPUCS_RES);
+        set_reset(v & CPUCS_8051RES);
         return true;
     }
     for (size_t i = 0; i < bytes.size(); ++i)
@@ -160,8 +157,8 @@ uint8_t An2131::read_register(uint16_t addr) {
     case reg::TOGCTL: {
         uint8_t sel = mem_[reg::TOGCTL];
         int ep = sel & 7;
-        bool t = (sel & TOG_IO) ? toggle_in_[ep] : toggle_out_[ep];
-        return uint8_t((sel & (TOG_IO | 7)) | (t ? TOG_Q : 0));
+        bool t = (sel & TOGCTL_IO) ? toggle_in_[ep] : toggle_out_[ep];
+        return uint8_t((sel & (TOGCTL_IO | 7)) | (t ? TOGCTL_Q : 0));
     }
     case reg::AUTODATA: {
         uint16_t p = uint16_t(mem_[reg::AUTOPTRH] << 8 | mem_[reg::AUTOPTRL]);
@@ -185,7 +182,7 @@ void An2131::write_register(uint16_t addr, uint8_t value) {
     }
     if (addr >= reg::SETUPDAT) return; // SETUPDAT is the core's; the ISO registers above it are unused
     if (is_in_cs(addr)) {
-        mem_[addr] = uint8_t((mem_[addr] & EPCS_BSY) | (value & EPCS_STALL));
+        mem_[addr] = uint8_t((mem_[addr] & EPCS_BUSY) | (value & EPCS_STALL));
         return;
     }
     if (is_in_bc(addr)) {
@@ -193,7 +190,7 @@ void An2131::write_register(uint16_t addr, uint8_t value) {
         return;
     }
     if (is_out_cs(addr)) {
-        mem_[addr] = uint8_t((mem_[addr] & EPCS_BSY) | (value & EPCS_STALL));
+        mem_[addr] = uint8_t((mem_[addr] & EPCS_BUSY) | (value & EPCS_STALL));
         return;
     }
     if (is_out_bc(addr)) {
@@ -271,10 +268,10 @@ void An2131::write_register(uint16_t addr, uint8_t value) {
     }
     case reg::TOGCTL: {
         int ep = value & 7;
-        auto &t = (value & TOG_IO) ? toggle_in_ : toggle_out_;
-        if (value & TOG_R) t[ep] = false;
-        if (value & TOG_S) t[ep] = true;
-        mem_[addr] = uint8_t(value & (TOG_IO | 7));
+        auto &t = (value & TOGCTL_IO) ? toggle_in_ : toggle_out_;
+        if (value & TOGCTL_R) t[ep] = false;
+        if (value & TOGCTL_S) t[ep] = true;
+        mem_[addr] = uint8_t(value & (TOGCTL_IO | 7));
         return;
     }
     case reg::USBPAIR:
@@ -383,14 +380,14 @@ bool An2131::serial_in() {
 // ---- endpoints ----
 
 bool An2131::paired(int ep, bool in) const {
-    return ep == 2 && (mem_[reg::USBPAIR] & (in ? PR2IN : PR2OUT));
+    return ep == 2 && (mem_[reg::USBPAIR] & (in ? USBPAIR_PR2IN : USBPAIR_PR2OUT));
 }
 
 void An2131::arm_in(int ep, uint8_t count) {
     int n = std::min<int>(count, EP_SIZE);
     if (ep == 0) {
         mem_[reg::IN0BC] = uint8_t(n);
-        mem_[reg::EP0CS] |= EP0CS_INBSY;
+        mem_[reg::EP0CS] |= EP0CS_IN0BSY;
         sud_active_ = false;
         return;
     }
@@ -402,15 +399,15 @@ void An2131::arm_in(int ep, uint8_t count) {
             slot.len = n;
         }
         // Busy only when both buffers wait for the host.
-        mem_[reg::incs(ep)] = uint8_t((mem_[reg::incs(ep)] & ~EPCS_BSY) | (pair_in_count_ == 2 ? EPCS_BSY : 0));
+        mem_[reg::incs(ep)] = uint8_t((mem_[reg::incs(ep)] & ~EPCS_BUSY) | (pair_in_count_ == 2 ? EPCS_BUSY : 0));
         return;
     }
-    mem_[reg::incs(ep)] |= EPCS_BSY;
+    mem_[reg::incs(ep)] |= EPCS_BUSY;
 }
 
 void An2131::arm_out(int ep) {
     if (ep == 0) {
-        mem_[reg::EP0CS] |= EP0CS_OUTBSY;
+        mem_[reg::EP0CS] |= EP0CS_OUT0BSY;
         return;
     }
     if (paired(ep, false)) {
@@ -426,10 +423,10 @@ void An2131::arm_out(int ep) {
             copy_bytes(&mem_[reg::outbuf(ep)], pair_out_[0].data.data(), size_t(pair_out_[0].len));
             mem_[reg::outbc(ep)] = uint8_t(pair_out_[0].len);
         }
-        mem_[reg::outcs(ep)] = uint8_t((mem_[reg::outcs(ep)] & ~EPCS_BSY) | (pair_out_count_ == 0 ? EPCS_BSY : 0));
+        mem_[reg::outcs(ep)] = uint8_t((mem_[reg::outcs(ep)] & ~EPCS_BUSY) | (pair_out_count_ == 0 ? EPCS_BUSY : 0));
         return;
     }
-    mem_[reg::outcs(ep)] |= EPCS_BSY;
+    mem_[reg::outcs(ep)] |= EPCS_BUSY;
 }
 
 int An2131::sudptr_packet(uint8_t *buf) {
@@ -446,7 +443,7 @@ int An2131::sudptr_packet(uint8_t *buf) {
 void An2131::bus_reset() {
     for (int ep = 1; ep < 8; ++ep) {
         mem_[reg::incs(ep)] = 0;
-        mem_[reg::outcs(ep)] = settings_.out_armed_at_reset ? EPCS_BSY : 0;
+        mem_[reg::outcs(ep)] = settings_.out_armed_at_reset ? EPCS_BUSY : 0;
     }
     mem_[reg::EP0CS] = 0;
     toggle_in_.fill(false);
@@ -469,20 +466,20 @@ void An2131::setup_packet(const std::array<uint8_t, 8> &setup) {
 
 int An2131::ep0_in(uint8_t *buf) {
     if (sud_active_) return sudptr_packet(buf);
-    if (!(mem_[reg::EP0CS] & EP0CS_INBSY)) return -1;
+    if (!(mem_[reg::EP0CS] & EP0CS_IN0BSY)) return -1;
     int n = mem_[reg::IN0BC];
     copy_bytes(buf, &mem_[reg::inbuf(0)], size_t(n));
-    mem_[reg::EP0CS] &= uint8_t(~EP0CS_INBSY);
+    mem_[reg::EP0CS] &= uint8_t(~EP0CS_IN0BSY);
     request(reg::IN07IRQ, 0x01);
     return n;
 }
 
 bool An2131::ep0_out(const uint8_t *data, int len) {
-    if (!(mem_[reg::EP0CS] & EP0CS_OUTBSY)) return false;
+    if (!(mem_[reg::EP0CS] & EP0CS_OUT0BSY)) return false;
     len = std::min(len, EP_SIZE);
     copy_bytes(&mem_[reg::outbuf(0)], data, size_t(len));
     mem_[reg::OUT0BC] = uint8_t(len);
-    mem_[reg::EP0CS] &= uint8_t(~EP0CS_OUTBSY);
+    mem_[reg::EP0CS] &= uint8_t(~EP0CS_OUT0BSY);
     request(reg::OUT07IRQ, 0x01);
     return true;
 }
@@ -517,12 +514,12 @@ int An2131::bulk_out(int ep, const uint8_t *data, int len) {
             mem_[reg::outbc(ep)] = uint8_t(len);
         }
         if (pair_out_count_ == 2) pair_out_armed2_ = false;
-        mem_[reg::outcs(ep)] &= uint8_t(~EPCS_BSY);
+        mem_[reg::outcs(ep)] &= uint8_t(~EPCS_BUSY);
     } else {
-        if (!(mem_[reg::outcs(ep)] & EPCS_BSY)) return -1;
+        if (!(mem_[reg::outcs(ep)] & EPCS_BUSY)) return -1;
         copy_bytes(&mem_[reg::outbuf(ep)], data, size_t(len));
         mem_[reg::outbc(ep)] = uint8_t(len);
-        mem_[reg::outcs(ep)] &= uint8_t(~EPCS_BSY);
+        mem_[reg::outcs(ep)] &= uint8_t(~EPCS_BUSY);
     }
     toggle_out_[size_t(ep)] = !toggle_out_[size_t(ep)];
     request(reg::OUT07IRQ, uint8_t(1 << ep));
@@ -539,12 +536,12 @@ int An2131::bulk_in(int ep, uint8_t *buf) {
         copy_bytes(buf, pair_in_[0].data.data(), size_t(n));
         pair_in_[0] = pair_in_[1];
         --pair_in_count_;
-        mem_[reg::incs(ep)] &= uint8_t(~EPCS_BSY);
+        mem_[reg::incs(ep)] &= uint8_t(~EPCS_BUSY);
     } else {
-        if (!(mem_[reg::incs(ep)] & EPCS_BSY)) return -1;
+        if (!(mem_[reg::incs(ep)] & EPCS_BUSY)) return -1;
         n = mem_[reg::inbc(ep)];
         copy_bytes(buf, &mem_[reg::inbuf(ep)], size_t(n));
-        mem_[reg::incs(ep)] &= uint8_t(~EPCS_BSY);
+        mem_[reg::incs(ep)] &= uint8_t(~EPCS_BUSY);
     }
     toggle_in_[size_t(ep)] = !toggle_in_[size_t(ep)];
     request(reg::IN07IRQ, uint8_t(1 << ep));

@@ -18,41 +18,24 @@
 
 namespace bench::ezusb {
 
-// Register addresses (external data space).
+// Register addresses (external data space), from the chip's register list.
 namespace reg {
-constexpr uint16_t CPUCS = 0x7F92;
-constexpr uint16_t PORTACFG = 0x7F93, PORTBCFG = 0x7F94, PORTCCFG = 0x7F95;
-constexpr uint16_t OUTA = 0x7F96, OUTB = 0x7F97, OUTC = 0x7F98;
-constexpr uint16_t PINSA = 0x7F99, PINSB = 0x7F9A, PINSC = 0x7F9B;
-constexpr uint16_t OEA = 0x7F9C, OEB = 0x7F9D, OEC = 0x7F9E;
-constexpr uint16_t ISOCTL = 0x7FA1;
-constexpr uint16_t IVEC = 0x7FA8, IN07IRQ = 0x7FA9, OUT07IRQ = 0x7FAA, USBIRQ = 0x7FAB;
-constexpr uint16_t IN07IEN = 0x7FAC, OUT07IEN = 0x7FAD, USBIEN = 0x7FAE, USBBAV = 0x7FAF;
-constexpr uint16_t EP0CS = 0x7FB4, IN0BC = 0x7FB5, OUT0BC = 0x7FC5;
-constexpr uint16_t SUDPTRH = 0x7FD4, SUDPTRL = 0x7FD5, USBCS = 0x7FD6, TOGCTL = 0x7FD7;
-constexpr uint16_t USBFRAMEL = 0x7FD8, USBFRAMEH = 0x7FD9, FNADDR = 0x7FDB, USBPAIR = 0x7FDD;
-constexpr uint16_t IN07VAL = 0x7FDE, OUT07VAL = 0x7FDF;
-constexpr uint16_t FASTXFR = 0x7FE2, AUTOPTRH = 0x7FE3, AUTOPTRL = 0x7FE4, AUTODATA = 0x7FE5;
-constexpr uint16_t SETUPDAT = 0x7FE8;
-constexpr uint16_t inbuf(int n) { return uint16_t(0x7F00 - 0x80 * n); }
-constexpr uint16_t outbuf(int n) { return uint16_t(inbuf(n) - 0x40); }
-constexpr uint16_t incs(int n) { return uint16_t(0x7FB4 + 2 * n); }
-constexpr uint16_t inbc(int n) { return uint16_t(0x7FB5 + 2 * n); }
-constexpr uint16_t outcs(int n) { return uint16_t(0x7FC4 + 2 * n); }
-constexpr uint16_t outbc(int n) { return uint16_t(0x7FC5 + 2 * n); }
+#define AN2131_XREG(name, addr) constexpr uint16_t name = addr;
+#define AN2131_XBUF(name, addr, size) constexpr uint16_t name = addr;
+#define AN2131_CONST(name, value) constexpr uint16_t name = value;
+#include "an2131_registers.def"
+constexpr uint16_t inbuf(int n) { return uint16_t(IN0BUF - 0x80 * n); }
+constexpr uint16_t outbuf(int n) { return uint16_t(OUT0BUF - 0x80 * n); }
+constexpr uint16_t incs(int n) { return uint16_t(EP_IN_CS_BASE + 2 * n); }
+constexpr uint16_t inbc(int n) { return uint16_t(incs(n) + 1); }
+constexpr uint16_t outcs(int n) { return uint16_t(EP_OUT_CS_BASE + 2 * n); }
+constexpr uint16_t outbc(int n) { return uint16_t(outcs(n) + 1); }
 } // namespace reg
 
-// Bits.
-constexpr uint8_t CPUCS_RES = 0x01, CPUCS_CLK24OE = 0x02;
-constexpr uint8_t EP0CS_STALL = 0x01, EP0CS_HSNAK = 0x02, EP0CS_INBSY = 0x04, EP0CS_OUTBSY = 0x08;
-constexpr uint8_t EPCS_STALL = 0x01, EPCS_BSY = 0x02;
-constexpr uint8_t USBIRQ_SUDAV = 0x01, USBIRQ_SOF = 0x02, USBIRQ_SUTOK = 0x04, USBIRQ_SUSP = 0x08,
-                  USBIRQ_URES = 0x10;
-constexpr uint8_t USBBAV_AVEN = 0x01;
-constexpr uint8_t USBCS_RENUM = 0x02, USBCS_DISCOE = 0x04, USBCS_DISCON = 0x08;
-constexpr uint8_t FASTXFR_FBLK = 0x40;
-constexpr uint8_t PORTACFG_FWR = 0x10, PORTACFG_FRD = 0x20, PORTACFG_RXD0OUT = 0x40;
-constexpr uint8_t PORTCCFG_RXD0 = 0x01, PORTCCFG_TXD0 = 0x02;
+// Bits of the registers.
+#define AN2131_BIT(name, mask) constexpr uint8_t name = mask;
+#include "an2131_registers.def"
+constexpr uint8_t EPCS_BSY = EPCS_BUSY; // EPCS_BUSY's earlier name, which the firmware tests still use
 
 // Points where the reference leaves the chip's behaviour open; each default is the
 // documented-most-likely choice.
@@ -108,8 +91,8 @@ public:
 class An2131 final : public CpuBus {
 public:
     static constexpr uint16_t RAM_END = 0x1B40; // internal RAM 0x0000-0x1B3F
-    static constexpr uint16_t REG_BASE = 0x7B40;
-    static constexpr int EP_SIZE = 64;
+    static constexpr uint16_t REG_BASE = reg::OUT7BUF; // the lowest endpoint buffer
+    static constexpr int EP_SIZE = reg::EP_BUF_SIZE;
 
     explicit An2131(ChipSettings settings = {});
     An2131(const An2131 &) = delete;
@@ -127,7 +110,7 @@ public:
     void power_on();
     // CPUCS.8051RES: holding resets the 8051; a release starts it at 0.
     void set_reset(bool hold);
-    bool in_reset() const { return (mem_[reg::CPUCS] & CPUCS_RES) != 0; }
+    bool in_reset() const { return (mem_[reg::CPUCS] & CPUCS_8051RES) != 0; }
     // Machine cycles the 8051 has run since power-on (none while in reset).
     uint64_t cycles() const { return cycles_; }
     // Runs the 8051 (when it is not in reset) for n machine cycles.

@@ -16,6 +16,10 @@ find_program(VOK_SDAR sdar REQUIRED)
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 
 set(VOK_FIRMWARE_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "shared firmware sources")
+# The chip's register list: an2131.h expands it for C, and the build writes it
+# out as an2131.inc, the equates that assembly sources .include.
+set(VOK_FIRMWARE_REGISTERS ${PROJECT_SOURCE_DIR}/include/an2131_registers.def CACHE INTERNAL "")
+set(VOK_FIRMWARE_INC_DIR ${CMAKE_BINARY_DIR}/firmware_include CACHE INTERNAL "")
 set(VOK_FIRMWARE_CFLAGS -mmcs51 --model-small --std-sdcc99 CACHE INTERNAL "")
 # Code from 0; xdata in the rest of the internal RAM, below the 0x1B40 alias of
 # the endpoint buffers; the stack in the 256 bytes of internal RAM.
@@ -32,14 +36,15 @@ function(_vok_firmware_object out_var out_dir src)
   file(GLOB headers CONFIGURE_DEPENDS ${VOK_FIRMWARE_DIR}/*.h ${src_dir}/*.h)
   if(ext STREQUAL ".c")
     add_custom_command(OUTPUT ${rel}
-      COMMAND ${VOK_SDCC} ${VOK_FIRMWARE_CFLAGS} -I${VOK_FIRMWARE_DIR} -I${src_dir} -c ${src} -o ${rel}
-      DEPENDS ${src} ${headers}
+      COMMAND ${VOK_SDCC} ${VOK_FIRMWARE_CFLAGS} -I${VOK_FIRMWARE_DIR} -I${PROJECT_SOURCE_DIR}/include
+              -I${src_dir} -c ${src} -o ${rel}
+      DEPENDS ${src} ${headers} ${VOK_FIRMWARE_REGISTERS}
       WORKING_DIRECTORY ${out_dir}
       COMMENT "SDCC ${name}.c" VERBATIM)
   else()
     add_custom_command(OUTPUT ${rel}
-      COMMAND ${VOK_SDAS} -plosgff ${rel} ${src}
-      DEPENDS ${src}
+      COMMAND ${VOK_SDAS} -plosgff -I${VOK_FIRMWARE_INC_DIR} ${rel} ${src}
+      DEPENDS ${src} ${VOK_FIRMWARE_INC_DIR}/an2131.inc
       WORKING_DIRECTORY ${out_dir}
       COMMENT "sdas8051 ${name}${ext}" VERBATIM)
   endif()
@@ -87,6 +92,12 @@ endfunction()
 function(_vok_firmware_shared_library)
   set(out_dir ${CMAKE_CURRENT_BINARY_DIR}/shared)
   file(MAKE_DIRECTORY ${out_dir})
+  add_custom_command(OUTPUT ${VOK_FIRMWARE_INC_DIR}/an2131.inc
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${VOK_FIRMWARE_INC_DIR}
+    COMMAND ${Python3_EXECUTABLE} ${VOK_FIRMWARE_DIR}/registers_inc.py ${VOK_FIRMWARE_REGISTERS}
+            ${VOK_FIRMWARE_INC_DIR}/an2131.inc
+    DEPENDS ${VOK_FIRMWARE_REGISTERS} ${VOK_FIRMWARE_DIR}/registers_inc.py
+    COMMENT "Assembler register equates an2131.inc" VERBATIM)
   set(rels)
   foreach(src usb_setup.c usb_isr.c renumerate.c)
     _vok_firmware_object(rel ${out_dir} ${VOK_FIRMWARE_DIR}/${src})
@@ -99,7 +110,7 @@ function(_vok_firmware_shared_library)
     DEPENDS ${rels}
     COMMENT "Shared firmware library" VERBATIM)
   _vok_firmware_object(xpage_rel ${out_dir} ${VOK_FIRMWARE_DIR}/xpage.c)
-  add_custom_target(vokfw_shared DEPENDS ${lib} ${xpage_rel})
+  add_custom_target(vokfw_shared DEPENDS ${lib} ${xpage_rel} ${VOK_FIRMWARE_INC_DIR}/an2131.inc)
   set_property(GLOBAL PROPERTY VOK_FIRMWARE_LIB ${lib})
   set_property(GLOBAL PROPERTY VOK_FIRMWARE_XPAGE ${xpage_rel})
 endfunction()

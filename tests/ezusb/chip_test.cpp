@@ -3,6 +3,11 @@
 // streaming bytes out with fast-transfer strobes.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
 #include "an2131.h"
 #include "fw_image.h"
 
@@ -35,7 +40,7 @@ TEST(Chip, BulkEndpointsMovePacketsOnlyWhenArmed) {
     // OUT: unarmed after reset, armed by any write of OUTnBC, unarmed by a packet.
     EXPECT_EQ(chip.bulk_out(2, p.data(), 10), -1);
     chip.xwrite(reg::outbc(2), 0);
-    EXPECT_EQ(chip.xread(reg::outcs(2)) & EPCS_BSY, EPCS_BSY);
+    EXPECT_EQ(chip.xread(reg::outcs(2)) & EPCS_BUSY, EPCS_BUSY);
     EXPECT_EQ(chip.bulk_out(2, p.data(), 10), 10);
     EXPECT_EQ(chip.xread(reg::outbc(2)), 10);
     EXPECT_EQ(chip.xread(reg::outbuf(2) + 9), 10);
@@ -45,10 +50,10 @@ TEST(Chip, BulkEndpointsMovePacketsOnlyWhenArmed) {
     EXPECT_EQ(chip.bulk_in(2, buf), -1);
     chip.xwrite(reg::inbuf(2), 0x5A);
     chip.xwrite(reg::inbc(2), 1);
-    EXPECT_EQ(chip.xread(reg::incs(2)) & EPCS_BSY, EPCS_BSY);
+    EXPECT_EQ(chip.xread(reg::incs(2)) & EPCS_BUSY, EPCS_BUSY);
     EXPECT_EQ(chip.bulk_in(2, buf), 1);
     EXPECT_EQ(buf[0], 0x5A);
-    EXPECT_EQ(chip.xread(reg::incs(2)) & EPCS_BSY, 0);
+    EXPECT_EQ(chip.xread(reg::incs(2)) & EPCS_BUSY, 0);
     EXPECT_EQ(chip.xread(reg::IN07IRQ), 0x04);
     EXPECT_EQ(chip.bulk_in(2, buf), -1);
     // A stalled endpoint, and one the firmware has not made valid.
@@ -174,5 +179,42 @@ TEST(Chip, FastTransferLoopStrobesEachByteOut) {
     EXPECT_EQ(chip.xread(0x1800), 0xC0);
     EXPECT_EQ(chip.xread(reg::AUTOPTRL), 0x01);
 }
+
+#ifdef AN2131_INC
+// The assembler's equates hold the register list as the C and C++ headers read
+// it: every entry with its value, and each register's low byte as NAME_L.
+TEST(Chip, AssemblerEquatesMatchTheRegisterList) {
+    std::ifstream in(AN2131_INC);
+    ASSERT_TRUE(in) << AN2131_INC;
+    std::map<std::string, long> equates;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string name, eq, value;
+        if (words >> name >> eq >> value && eq == "=") equates[name] = std::stol(value, nullptr, 0);
+    }
+    struct Entry {
+        const char *name;
+        long value;
+        bool xreg;
+    };
+    const Entry entries[] = {
+#define AN2131_SFR(name, addr) {#name, addr, false},
+#define AN2131_SBIT(name, addr) {#name, addr, false},
+#define AN2131_XREG(name, addr) {#name, addr, true},
+#define AN2131_XBUF(name, addr, size) {#name, addr, false},
+#define AN2131_BIT(name, mask) {#name, mask, false},
+#define AN2131_CONST(name, value) {#name, value, false},
+#include "an2131_registers.def"
+    };
+    for (const Entry &e : entries) {
+        SCOPED_TRACE(e.name);
+        ASSERT_EQ(equates.count(e.name), 1u);
+        EXPECT_EQ(equates[e.name], e.value);
+        if (e.xreg) {
+            EXPECT_EQ(equates[std::string(e.name) + "_L"], e.value & 0xFF);
+        }
+    }
+}
+#endif
 
 } // namespace

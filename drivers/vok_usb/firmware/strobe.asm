@@ -11,27 +11,10 @@
 	.globl _fw_poll_loop
 	.globl _fw_run_commands
 
-MPAGE      = 0x92
-REG_PAGE   = 0x7F		; endpoint and port registers 0x7F00-0x7FFF
-IN2CS_L    = 0xB8
-IN2BC_L    = 0xB9
-OUT1CS_L   = 0xC6
-OUT2CS_L   = 0xC8
-OUT2BC_L   = 0xC9
-OUT3CS_L   = 0xCA
-OUT4CS_L   = 0xCC
-OUT4BC_L   = 0xCD
-OUT5CS_L   = 0xCE
-OUT6CS_L   = 0xD0
-OUT7CS_L   = 0xD2
-PINSC_L    = 0x9B
-AUTOPTRH_L = 0xE3
-AUTODATA   = 0x7FE5
-OUT2BUF    = 0x7DC0
-OUT4BUF    = 0x7CC0
-IN2BUF_PAGE = 0x7E		; IN2BUF is 0x7E00-0x7E3F
-ACC_BUSY   = 0xE1		; ACC.1: the busy bit of INnCS/OUTnCS once read into A
-PACKET     = 64
+	.include "an2131.inc"	; the chip's registers; NAME_L is a register's low byte
+IN2BUF_PAGE = >IN2BUF
+ACC_BUSY   = ACC + EPCS_BUSY_BIT	; the busy bit of INnCS/OUTnCS once read into A
+PACKET     = EP_BUF_SIZE
 
 	.area ISEG    (DATA)
 pins:	.ds PACKET		; port C after each strobe of an EP4 packet

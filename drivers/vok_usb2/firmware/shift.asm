@@ -31,38 +31,12 @@
 	.module shift
 	.globl _fw_poll_loop
 
-MPAGE      = 0x92
-SCON0      = 0x98
-SBUF0      = 0x99
-SP         = 0x81
-RI         = 0x98		; SCON0.0
-EA         = 0xAF
-ACC_BUSY   = 0xE1		; ACC.1: the busy bit of INnCS/OUTnCS once read into A
-REG_PAGE   = 0x7F		; endpoint and port registers 0x7F00-0x7FFF
-PORTCCFG_L = 0x95
-OUTA_L     = 0x96
-OUTC_L     = 0x98
-PINSC_L    = 0x9B
-IN2CS_L    = 0xB8
-IN2BC_L    = 0xB9
-OUT1CS_L   = 0xC6
-OUT1BC_L   = 0xC7
-OUT2CS_L   = 0xC8
-OUT2BC_L   = 0xC9
-OUT4CS_L   = 0xCC
-OUT4BC_L   = 0xCD
-OUT6CS_L   = 0xD0
-OUT6BC_L   = 0xD1
-AUTOPTRH_L = 0xE3
-AUTODATA   = 0x7FE5
-OUT2BUF    = 0x7DC0
-OUT4BUF    = 0x7CC0
-OUT6BUF    = 0x7BC0
-IN2BUF     = 0x7E00
+	.include "an2131.inc"	; the chip's registers; NAME_L is a register's low byte
+ACC_BUSY   = ACC + EPCS_BUSY_BIT	; the busy bit of INnCS/OUTnCS once read into A
 TCK        = 0x02		; PC1
-SERIAL_PINS = 0x03		; PORTCCFG: PC0 = RxD0, PC1 = TxD0
+SERIAL_PINS = PORTCCFG_RXD0 | PORTCCFG_TXD0
 SCON0_ARMED = 0x11		; mode 0, CLK24/12, REN, RI set: nothing starts yet
-PACKET     = 64
+PACKET     = EP_BUF_SIZE
 
 	.area ISEG    (DATA)
 ; Answers of a packet. EP4 pushes each byte's TDO during the next byte, so its

@@ -2,7 +2,7 @@
  * requests (descriptors through SUDPTR), echoes bulk packets from EP2 OUT to EP2
  * IN, and drops whatever arrives on EP4 OUT. Set-up requests come through the USB
  * interrupt (INT2, autovectored off); the bulk endpoints are polled. */
-#include "ezregs.h"
+#include "an2131.h"
 
 __code const unsigned char device_desc[18] = {18, 1, 0x10, 0x01, 0xFF, 0xFF, 0xFF, 64,
                                              0x47, 0x05, 0x31, 0x21, 0x09, 0x00, 1, 2, 0, 1};
@@ -17,7 +17,7 @@ __code const unsigned char vendor_desc[16] = {16, 3, 'V', 0, 'O', 0, 'K', 0, 'T'
 __code const unsigned char product_desc[10] = {10, 3, 'E', 0, 'C', 0, 'H', 0, 'O', 0};
 
 static void send(const unsigned char __code *d) {
-    EP0CS = HSNAK; /* the handshake first, then the pointer starts the send */
+    EP0CS = EP0CS_HSNAK; /* the handshake first, then the pointer starts the send */
     SUDPTRH = (unsigned int)d >> 8;
     SUDPTRL = (unsigned int)d & 0xFF;
 }
@@ -35,23 +35,23 @@ static void setup_request(void) {
         IN0BUF[0] = 0;
         IN0BUF[1] = 0;
         IN0BC = 2;
-        EP0CS = HSNAK;
+        EP0CS = EP0CS_HSNAK;
         return;
     } else if ((type == 0x00 && request == 9) || (type == 0x01 && request == 11)) {
-        EP0CS = HSNAK;
+        EP0CS = EP0CS_HSNAK;
         return;
     }
-    EP0CS = EP0STALL | HSNAK;
+    EP0CS = EP0CS_STALL | EP0CS_HSNAK;
 }
 
 void usb_isr(void) __interrupt(8) {
-    EXIF &= ~0x10;
-    if (USBIRQ & SUDAV) {
-        USBIRQ = SUDAV; /* write 1 to clear only this request */
+    EXIF &= ~EXIF_USBINT;
+    if (USBIRQ & USBIRQ_SUDAV) {
+        USBIRQ = USBIRQ_SUDAV; /* write 1 to clear only this request */
         setup_request();
     }
-    if (USBIRQ & URES) {
-        USBIRQ = URES;
+    if (USBIRQ & USBIRQ_URES) {
+        USBIRQ = USBIRQ_URES;
         OUT2BC = 0; /* a bus reset unarms the OUT endpoints */
         OUT4BC = 0;
     }
@@ -59,10 +59,10 @@ void usb_isr(void) __interrupt(8) {
 
 void main(void) {
     unsigned int i;
-    CKCON &= 0xF8;
+    CKCON &= ~CKCON_STRETCH_MASK;
     IN07VAL = 0x05;
     OUT07VAL = 0x15;
-    USBCS = DISCON | RENUM;
+    USBCS = USBCS_DISCON | USBCS_RENUM;
     for (i = 0; i < 20000; i++)
         ;
     USBIRQ = 0xFF;
@@ -70,13 +70,13 @@ void main(void) {
     OUT07IRQ = 0xFF;
     OUT2BC = 0;
     OUT4BC = 0;
-    USBIEN = SUDAV | URES;
+    USBIEN = USBIRQ_SUDAV | USBIRQ_URES;
     EUSB = 1;
     EA = 1;
-    USBCS = DISCOE | RENUM;
+    USBCS = USBCS_DISCOE | USBCS_RENUM;
     for (;;) {
-        if (!(OUT4CS & BSY)) OUT4BC = 0;
-        if ((OUT07IRQ & 0x04) && !(IN2CS & BSY)) {
+        if (!(OUT4CS & EPCS_BUSY)) OUT4BC = 0;
+        if ((OUT07IRQ & 0x04) && !(IN2CS & EPCS_BUSY)) {
             unsigned char n = OUT2BC, k;
             OUT07IRQ = 0x04;
             for (k = 0; k < n; k++) IN2BUF[k] = OUT2BUF[k];
