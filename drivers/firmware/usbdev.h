@@ -1,6 +1,7 @@
-/* What every firmware image shares: endpoint-0 request handling, the default
- * USB interrupt routine and renumeration. The board's own file supplies the
- * descriptors and the bus-reset hook declared here. */
+/* What every firmware image shares: the USB start-up with renumeration,
+ * endpoint-0 request handling and the USB interrupt routine. The board's own
+ * files supply the descriptors (from its table, see usb_descriptors.h) and the
+ * bus-reset hook declared here. */
 #ifndef USBDEV_H
 #define USBDEV_H
 
@@ -41,15 +42,17 @@ extern volatile __data unsigned char usb_configuration;
  * resets. Its prototype must be visible in the file that holds main. */
 void usb_isr(void) __interrupt(8);
 
-/* Leaves the bus, waits, clears stale requests and comes back with RENUM set,
- * so that the host enumerates the board again with our descriptors. */
-void usb_renumerate(void);
+/* Called by the board's main once its ports are set up: endpoint pairing
+ * (USBPAIR) and the valid IN and OUT endpoints (IN07VAL, OUT07VAL), endpoint
+ * interrupts off, the OUT endpoints armed (fw_bus_reset), then renumeration
+ * and the USB interrupt on. The board then polls its endpoints. */
+void usb_start(unsigned char pairs, unsigned char valid);
 
 /* Busy wait of ms milliseconds at 24 MHz (6000 machine cycles each), whatever
  * the MOVX stretch. */
 void delay_ms(unsigned int ms);
 
-/* Disconnected time of the renumeration: long enough for hubs to notice. */
+/* Disconnected time of the renumeration. */
 #define RENUM_DISCONNECT_MS 500
 
 #endif

@@ -1,37 +1,40 @@
-// Cable driver for the AN2135SC EZ-USB board, JTAG or slave-serial wiring.
-//
-// Every clock cycle on the target is one byte on a bulk pipe: the firmware puts
-// it on the data bus with an FWR strobe (TCK or CCLK); bit 0 is TDI or DIN,
-// bit 1 TMS. Port C: PC0 drives PROGRAM, PC1 reads TDO or DONE, PC3 senses the
-// target supply.
+// Cable driver for the AN2135SC EZ-USB board, JTAG or slave-serial wiring: one
+// byte on a bulk pipe per clock cycle on the target (see vok_usb_protocol.h).
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "cable_common.h"
 #include "ezusb.h"
 #include "firmware_image.h"
+#include "vok_usb_protocol.h"
 #include "vokcable.h"
 
 namespace {
 
-// Pipes of our firmware's interface.
-constexpr uint32_t PIPE_COMMAND = 0;  // EP1 OUT
-constexpr uint32_t PIPE_CLOCK = 1;    // EP2 OUT, clock bytes without answer
-constexpr uint32_t PIPE_CLOCK_TDO = 3; // EP4 OUT, clock bytes answered with port C
-constexpr uint32_t PIPE_ANSWER = 8;   // EP2 IN
+using vokcable::say;
 
-constexpr uint8_t CLOCK_DATA = 0x01; // D0: TDI or DIN
-constexpr uint8_t CLOCK_TMS = 0x02;  // D1
-constexpr uint8_t STATUS_TDO_DONE = 0x02; // PC1
-constexpr uint8_t STATUS_POWER = 0x08;    // PC3
+constexpr uint32_t PIPE_COMMAND = VOK_USB_PIPE_COMMAND;
+constexpr uint32_t PIPE_CLOCK = VOK_USB_PIPE_CLOCK;
+constexpr uint32_t PIPE_CLOCK_TDO = VOK_USB_PIPE_CLOCK_PINS;
+constexpr uint32_t PIPE_ANSWER = VOK_USB_PIPE_ANSWER;
 
+constexpr uint8_t CLOCK_DATA = VOK_USB_CLOCK_DATA;
+constexpr uint8_t CLOCK_TMS = VOK_USB_CLOCK_TMS;
+constexpr uint8_t STATUS_TDO_DONE = VOK_USB_PIN_TDO_DONE;
+constexpr uint8_t STATUS_POWER = VOK_USB_PIN_POWER;
+
+constexpr uint8_t STATUS_QUERY = VOK_USB_COMMAND(VOK_USB_CMD_PORT_READ, 0);
+constexpr uint8_t PROGRAM_LEVEL = VOK_USB_COMMAND(VOK_USB_CMD_PORT_WRITE, 0);
 // PC0 (PROGRAM) an output and low; no MOVX stretch; fast bulk transfers with
 // read and write strobe mode 2.
-constexpr uint8_t SETUP_MESSAGE[] = {0x00, 0x01, 0x10, 0x00, 0xF0, 0x12};
-constexpr uint8_t STATUS_QUERY = 0x20;
-constexpr uint8_t PROGRAM_LEVEL = 0x10;
+constexpr uint8_t SETUP_MESSAGE[] = {
+    VOK_USB_COMMAND(VOK_USB_CMD_PORT_ENABLE, 0), VOK_USB_PIN_PROGRAM, PROGRAM_LEVEL, 0x00,
+    VOK_USB_COMMAND(VOK_USB_CMD_BUS_TIMING, 0), 0x12};
+constexpr char MANUFACTURER[] = {VOK_USB_MANUFACTURER, '\0'};
+constexpr char PRODUCT[] = {VOK_USB_PRODUCT, '\0'};
 
 constexpr int NAME_SIZE = 128;
 constexpr int32_t CHUNK = 0x40000; // clock bytes per transfer
@@ -44,11 +47,6 @@ uint8_t cmd_buffer[64];
 // buffer, since the read thread writes them while this one still sends.
 std::vector<uint8_t> bit_buffer(CHUNK);
 std::vector<uint8_t> answer_buffer(CHUNK);
-
-void say(const char *text) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-}
 
 bool send_command(const uint8_t *message, int32_t length) {
     if (ezusb_bulk_write(PIPE_COMMAND, message, length) == 0)
@@ -109,8 +107,7 @@ void stage_shift(const uint8_t *tdi, int32_t length, bool tms, bool last_chunk, 
 void unstage_tdo(uint8_t *tdo, int32_t length) {
     std::memset(tdo, 0, (length + 7) / 8);
     for (int32_t i = 0; i < length; ++i)
-        if (answer_buffer[i] & STATUS_TDO_DONE)
-            tdo[i / 8] |= static_cast<uint8_t>(1 << (i % 8));
+        vokcable::put_tdo_bit(tdo, i, answer_buffer[i] & STATUS_TDO_DONE);
 }
 
 void shift_chunk(uint8_t *tdo, int32_t length) {
@@ -140,7 +137,7 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
                       "EZ-USB No.%d : AN2135SC (FWR=TCK,D0=TDI,D1=TMS,PC1=TDO,PC3=TVCC)", port);
     usb_error = 1;
     say("Setup EZ-USB with JTAG firnware V0.09\n");
-    if (ezusb_init(port, firmware, "JTAG", "V009") != 0) {
+    if (ezusb_init(port, firmware, MANUFACTURER, PRODUCT) != 0) {
         say("Can't found EZ-USB\n");
         std::fprintf(stderr, "%s\n", ezusb::failure_reason());
         return VOK_INIT_NO_PROBE;
@@ -209,7 +206,7 @@ VOK_EXPORT int32_t VOK_CALL ss_tx(const uint8_t *data, int32_t count) {
 
 VOK_EXPORT int32_t VOK_CALL ss_program(int32_t level) {
     cmd_buffer[0] = PROGRAM_LEVEL;
-    cmd_buffer[1] = (level & 0xFF) ? 0x01 : 0x00;
+    cmd_buffer[1] = (level & 0xFF) ? VOK_USB_PIN_PROGRAM : 0x00;
     if (!usb_error)
         send_command(cmd_buffer, 2);
     return 0;

@@ -27,6 +27,8 @@ EPCS_BUSY_BIT = 1
 TCK = 0x20
 PACKET = 64
 
+        .include "vok_qrt_protocol.inc"
+
         .area CSEG (CODE)
 
 ; One TCK cycle with the port value in A.
@@ -57,7 +59,7 @@ PACKET = 64
         .macro PORT_REGISTERS
         mov MPAGE,#REGISTER_PAGE
         mov r0,#OUTC_LOW
-        mov r3,#TCK
+        mov r3,#VOK_QRT_PORT_TCK
         .endm
 
 ; void port_clock(unsigned char value): one TCK cycle; value arrives in DPL.

@@ -33,20 +33,12 @@ IN2BUF_PAGE = 0x7E		; IN2BUF is 0x7E00-0x7E3F
 ACC_BUSY   = 0xE1		; ACC.1: the busy bit of INnCS/OUTnCS once read into A
 PACKET     = 64
 
+	.include "../../firmware/autoptr.inc"
+
 	.area ISEG    (DATA)
 pins:	.ds PACKET		; port C after each strobe of an EP4 packet
 
 	.area CSEG    (CODE)
-
-; Points the autopointer at a buffer (uses A and R1).
-	.macro	AUTOPTR_TO buf
-	mov	r1,#AUTOPTRH_L
-	mov	a,#>buf
-	movx	@r1,a
-	inc	r1
-	mov	a,#<buf
-	movx	@r1,a
-	.endm
 
 ; Throws away a packet of an endpoint that we do not use (its CS low byte).
 	.macro	DISCARD cs_l, ?skip
