@@ -9,6 +9,13 @@
 #define FW_LO(w) ((w) & 0xFF)
 #define FW_HI(w) ((w) >> 8)
 
+/* Every endpoint of the chip but the isochronous ones, for a board that
+ * declares them all: OUT 1-7, EP1 IN (interrupt, every frame), IN 2-7. */
+#define FW_EVERY_ENDPOINT(BULK, INTERRUPT)                                    \
+    BULK(0x01) BULK(0x02) BULK(0x03) BULK(0x04) BULK(0x05) BULK(0x06)        \
+    BULK(0x07) INTERRUPT(0x81, 1) BULK(0x82) BULK(0x83) BULK(0x84)           \
+    BULK(0x85) BULK(0x86) BULK(0x87)
+
 #define FW_BULK(address) 7, 5, (address), 2, 64, 0, 0,
 #define FW_INTERRUPT(address, interval) 7, 5, (address), 3, 64, 0, (interval),
 #define FW_ONE_MORE(...) +1

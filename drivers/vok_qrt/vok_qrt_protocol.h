@@ -12,12 +12,10 @@
 #define VOK_QRT_MANUFACTURER 'G', 'P', 'F', 'W'
 #define VOK_QRT_PRODUCT 'V', '1', '1', 'P'
 
-/* The interface's endpoints, in the order of its descriptor. EP3 is listed
+/* The interface's endpoints: all fourteen of the chip, OUT 1-7, EP1 IN
+ * (interrupt), IN 2-7, as the firmware's descriptors list them; EP3 is listed
  * although it serves as EP2's second buffer. */
-#define VOK_QRT_ENDPOINTS(BULK, INTERRUPT)                                    \
-    BULK(0x01) BULK(0x02) BULK(0x03) BULK(0x04) BULK(0x05) BULK(0x06)        \
-    BULK(0x07) INTERRUPT(0x81, 1) BULK(0x82) BULK(0x83) BULK(0x84)           \
-    BULK(0x85) BULK(0x86) BULK(0x87)
+#define VOK_QRT_ENDPOINTS FW_EVERY_ENDPOINT
 
 /* Pipes: the position of an endpoint in that list. */
 #define VOK_QRT_PIPE_COMMAND 0 /* EP1 OUT */

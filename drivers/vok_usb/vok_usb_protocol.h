@@ -12,12 +12,9 @@
 #define VOK_USB_MANUFACTURER 'J', 'T', 'A', 'G'
 #define VOK_USB_PRODUCT 'V', '0', '0', '9'
 
-/* The interface's endpoints, in the order of its descriptor: every bulk
- * endpoint of the chip and the EP1 IN interrupt endpoint. */
-#define VOK_USB_ENDPOINTS(BULK, INTERRUPT)                                    \
-    BULK(0x01) BULK(0x02) BULK(0x03) BULK(0x04) BULK(0x05) BULK(0x06)        \
-    BULK(0x07) INTERRUPT(0x81, 1) BULK(0x82) BULK(0x83) BULK(0x84)           \
-    BULK(0x85) BULK(0x86) BULK(0x87)
+/* The interface's endpoints: all fourteen of the chip, OUT 1-7, EP1 IN
+ * (interrupt), IN 2-7, as the firmware's descriptors list them. */
+#define VOK_USB_ENDPOINTS FW_EVERY_ENDPOINT
 
 /* Pipes: the position of an endpoint in that list. */
 #define VOK_USB_PIPE_COMMAND 0   /* EP1 OUT: commands */
