@@ -24,9 +24,6 @@ __data unsigned char block_short;
 void port_clock(unsigned char value);
 void block_run(void);
 
-static __xdata unsigned char reply[PACKET];
-static unsigned char reply_count;
-
 #define OUT1_RECEIVED() (!(OUT1CS & EPCS_BUSY))
 #define OUT2_RECEIVED() (!(OUT2CS & EPCS_BUSY))
 #define BLOCK_ACTIVE() (block_full != 0 || block_short != 0)
@@ -35,18 +32,6 @@ void fw_bus_reset(void)
 {
     OUT1BC = 0;
     OUT2BC = 0;
-}
-
-static void append_reply(unsigned char value)
-{
-    if (reply_count < PACKET)
-        reply[reply_count++] = value;
-}
-
-static void wait_in2_free(void)
-{
-    while (IN2CS & EPCS_BUSY)
-        ;
 }
 
 static void start_block(__xdata unsigned char *counts)
@@ -61,14 +46,14 @@ static void send_counted(__xdata unsigned char *counts)
 {
     unsigned int full = counts[1] | ((unsigned int)counts[2] << 8);
     for (; full != 0; --full) {
-        wait_in2_free();
+        fw_wait_in2_free();
         IN2BC = PACKET;
     }
-    wait_in2_free();
+    fw_wait_in2_free();
     IN2BC = counts[0] & VOK_QRT_COUNT_SHORT_MASK;
 }
 
-static unsigned char parameter_bytes(unsigned char command)
+unsigned char fw_parameter_bytes(unsigned char command)
 {
     switch (command >> 4) {
     case VOK_QRT_CMD_PORT_LOW_SKIP:
@@ -86,7 +71,7 @@ static unsigned char parameter_bytes(unsigned char command)
     }
 }
 
-static void run_command(unsigned char command, __xdata unsigned char *p)
+void fw_command(unsigned char command, __xdata unsigned char *p)
 {
     unsigned char low = command & 0x0F;
     switch (command >> 4) {
@@ -99,11 +84,11 @@ static void run_command(unsigned char command, __xdata unsigned char *p)
         break;
     case VOK_QRT_CMD_READ_PINS:
     case VOK_QRT_CMD_READ_PORT:
-        append_reply(PINSC);
+        fw_reply(PINSC);
         break;
     case VOK_QRT_CMD_PORT_LOW_ZERO:
         OUTC = low;
-        append_reply(0);
+        fw_reply(0);
         break;
     case VOK_QRT_CMD_PORT_LOW_BLOCK:
         OUTC = low;
@@ -136,31 +121,6 @@ static void run_command(unsigned char command, __xdata unsigned char *p)
     }
 }
 
-/* Carries out the packet waiting on EP1 OUT; a command cut short by the end of
- * the packet is dropped. */
-static void run_command_packet(void)
-{
-    unsigned char length = OUT1BC;
-    unsigned char at = 0;
-    unsigned char i;
-    reply_count = 0;
-    while (at < length) {
-        unsigned char command = OUT1BUF[at];
-        unsigned char next = at + 1 + parameter_bytes(command);
-        if (next > length)
-            break;
-        run_command(command, &OUT1BUF[at + 1]);
-        at = next;
-    }
-    OUT1BC = 0;
-    if (reply_count != 0) {
-        wait_in2_free();
-        for (i = 0; i < reply_count; ++i)
-            IN2BUF[i] = reply[i];
-        IN2BC = reply_count;
-    }
-}
-
 void main(void)
 {
     CKCON = 0;
@@ -178,14 +138,14 @@ void main(void)
             /* A command that arrived with nothing left on EP2 means the host has
              * moved on: EP2 data sent before it would be visible by now. */
             if (BLOCK_ACTIVE() && OUT1_RECEIVED() && !OUT2_RECEIVED())
-                run_command_packet();
+                fw_command_packet();
         } else {
             /* Block data without a command before it is discarded; a command seen
              * after the data arrived came before it and may start its block. */
             if (OUT2_RECEIVED() && !OUT1_RECEIVED())
                 OUT2BC = 0;
             if (OUT1_RECEIVED())
-                run_command_packet();
+                fw_command_packet();
         }
     }
 }
