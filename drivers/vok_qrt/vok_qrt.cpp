@@ -14,10 +14,8 @@
 namespace {
 
 constexpr int NAME_SIZE = 128;
-constexpr uint32_t PIPE_COMMAND = VOK_QRT_PIPE_COMMAND;
-constexpr uint32_t PIPE_SHIFT = VOK_QRT_PIPE_SHIFT;
-constexpr uint32_t PIPE_REPLY = VOK_QRT_PIPE_REPLY;
 
+// Command bytes of the commands that take no port value in their low bits.
 constexpr uint8_t CMD_SETUP_PORTS = VOK_QRT_COMMAND(VOK_QRT_CMD_SETUP_PORTS, 0);
 constexpr uint8_t CMD_SET_PORT = VOK_QRT_COMMAND(VOK_QRT_CMD_SET_PORT, 0);
 constexpr uint8_t CMD_READ_PORT = VOK_QRT_COMMAND(VOK_QRT_CMD_READ_PORT, 0);
@@ -80,8 +78,8 @@ void shift_block(const uint8_t *tdi, int32_t first, int32_t count, int32_t nbits
     const uint8_t command[4] = {CMD_BLOCK, static_cast<uint8_t>(count & VOK_QRT_COUNT_SHORT_MASK),
                                 static_cast<uint8_t>((count >> 6) & 0xFF),
                                 static_cast<uint8_t>((count >> 14) & 0xFF)};
-    if (write_pipe(PIPE_COMMAND, command, sizeof command))
-        write_pipe(PIPE_SHIFT, bit_buffer.data(), count);
+    if (write_pipe(VOK_QRT_PIPE_COMMAND, command, sizeof command))
+        write_pipe(VOK_QRT_PIPE_SHIFT, bit_buffer.data(), count);
 }
 
 } // namespace
@@ -108,23 +106,23 @@ int32_t VOK_CALL jtag_init(int32_t index, int32_t /*baud*/, char *name) {
     }
     // A run killed mid-transfer may have left a reply on EP2 IN and a block shift
     // waiting for packets: the reply is dropped and an empty block ends the shift.
-    if (cusb::drain(&usb_handle, PIPE_REPLY) < 0)
+    if (cusb::drain(&usb_handle, VOK_QRT_PIPE_REPLY) < 0)
         lose_board();
     const uint8_t end_block[4] = {CMD_BLOCK, 0, 0, 0};
-    write_pipe(PIPE_COMMAND, end_block, sizeof end_block);
+    write_pipe(VOK_QRT_PIPE_COMMAND, end_block, sizeof end_block);
     // TCK high with TDI, TMS and PC3 low, the JTAG outputs on, port C written again.
     const uint8_t ports[4] = {CMD_SETUP_PORTS, OUTPUT_ENABLES, CMD_SET_PORT, VOK_QRT_PORT_TCK};
-    write_pipe(PIPE_COMMAND, ports, sizeof ports);
+    write_pipe(VOK_QRT_PIPE_COMMAND, ports, sizeof ports);
     const uint8_t timing[2] = {CMD_TIMING, FAST_TRANSFER};
-    write_pipe(PIPE_COMMAND, timing, sizeof timing);
+    write_pipe(VOK_QRT_PIPE_COMMAND, timing, sizeof timing);
     return VOK_INIT_READY;
 }
 
 // When the board does not answer, the byte examined is the command itself (no power).
 int32_t jtag_power(void) {
     cmd_buffer[0] = CMD_READ_PORT;
-    if (write_pipe(PIPE_COMMAND, cmd_buffer.data(), 1))
-        read_pipe(PIPE_REPLY, cmd_buffer.data(), 1);
+    if (write_pipe(VOK_QRT_PIPE_COMMAND, cmd_buffer.data(), 1))
+        read_pipe(VOK_QRT_PIPE_REPLY, cmd_buffer.data(), 1);
     return (cmd_buffer[0] & VOK_QRT_PORT_POWER) ? 1 : 0;
 }
 
@@ -146,8 +144,8 @@ int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t nbits, int3
             CMD_CLOCK,
             static_cast<uint8_t>((m ? VOK_QRT_PORT_TMS : 0) | (vokcable::tdi_bit(tdi, i) ? VOK_QRT_PORT_TDI : 0)),
             CMD_READ_PORT};
-        if (!write_pipe(PIPE_COMMAND, exchange, sizeof exchange) ||
-            !read_pipe(PIPE_REPLY, bit_buffer.data(), 1))
+        if (!write_pipe(VOK_QRT_PIPE_COMMAND, exchange, sizeof exchange) ||
+            !read_pipe(VOK_QRT_PIPE_REPLY, bit_buffer.data(), 1))
             break;
         vokcable::put_tdo_bit(tdo, i, bit_buffer[0] & VOK_QRT_PORT_TDO);
     }

@@ -18,10 +18,6 @@ namespace {
 
 using vokcable::say;
 
-constexpr uint32_t PIPE_SERIAL = VOK_USB2_PIPE_SERIAL;
-constexpr uint32_t PIPE_SERIAL_TDO = VOK_USB2_PIPE_SERIAL_TDO;
-constexpr uint32_t PIPE_BITS = VOK_USB2_PIPE_BITS;
-constexpr uint32_t PIPE_ANSWER = VOK_USB2_PIPE_ANSWER;
 constexpr char MANUFACTURER[] = {VOK_USB2_MANUFACTURER, '\0'};
 constexpr char PRODUCT[] = {VOK_USB2_PRODUCT, '\0'};
 
@@ -53,8 +49,8 @@ void build_rev_table() {
 // An answer that did not arrive reads as 0.
 bool exchange(int32_t count) {
     std::memset(answer_buffer, 0, sizeof answer_buffer);
-    ezusb_bulk_read(PIPE_ANSWER, answer_buffer, count);
-    bool written = ezusb_bulk_write(PIPE_BITS, spi_buffer, count) >= 0;
+    ezusb_bulk_read(VOK_USB2_PIPE_ANSWER, answer_buffer, count);
+    bool written = ezusb_bulk_write(VOK_USB2_PIPE_BITS, spi_buffer, count) >= 0;
     bool read = ezusb_bulk_read_left(1) != -1;
     if (!(written && read))
         std::memset(answer_buffer, 0, sizeof answer_buffer);
@@ -72,14 +68,14 @@ void send_level(bool tms) {
 // len serial bytes already staged in spi_buffer; TDO straight into tdo.
 void shift_bytes(uint8_t *tdo, int32_t len) {
     if (tdo == nullptr) {
-        if (!usb_error && ezusb_bulk_write(PIPE_SERIAL, spi_buffer, len) < 0)
+        if (!usb_error && ezusb_bulk_write(VOK_USB2_PIPE_SERIAL, spi_buffer, len) < 0)
             say("error ! USB SPI TX\n");
         return;
     }
     if (usb_error)
         return;
-    ezusb_bulk_read(PIPE_ANSWER, tdo, len);
-    bool written = ezusb_bulk_write(PIPE_SERIAL_TDO, spi_buffer, len) >= 0;
+    ezusb_bulk_read(VOK_USB2_PIPE_ANSWER, tdo, len);
+    bool written = ezusb_bulk_write(VOK_USB2_PIPE_SERIAL_TDO, spi_buffer, len) >= 0;
     if (ezusb_bulk_read_left(1) == -1 || !written) {
         // The access layer has cancelled the read: no stale bytes are left.
         std::memset(tdo, 0, size_t(len));
@@ -104,7 +100,7 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
         return VOK_INIT_NO_PROBE;
     }
     // Answers that a run killed mid-transfer never took would pass for ours.
-    ezusb::drain(PIPE_ANSWER);
+    ezusb::drain(VOK_USB2_PIPE_ANSWER);
     say("\n");
     usb_error = 0;
     tms_state = -1;

@@ -1,9 +1,6 @@
-/* General-purpose firmware of the USB-QRT board: moves port C by commands on
- * EP1 OUT and block shifts on EP2 OUT, and answers port reads on EP2 IN.
- *
- * A command packet holds one or more commands, carried out in order; the high
- * four bits of a command byte select the command, its parameter bytes follow.
- * Port reads of one packet are sent together as one reply packet afterwards.
+/* General-purpose firmware of the USB-QRT board: moves port C by the commands
+ * of vok_qrt_protocol.h on EP1 OUT and by block shifts on EP2 OUT, and answers
+ * port reads on EP2 IN.
  *
  * Endpoint packets are polled by the main loop; only SETUP requests and bus
  * resets interrupt. A block shift clocks every byte received on EP2 OUT as one
@@ -11,13 +8,13 @@
 #include "../vok_qrt_protocol.h"
 #include "usbdev.h"
 
-#define PACKET 64
 #define PAIR_EP2_IN_OUT 0x09
 /* IN and OUT endpoints 1, 2, 4, 5, 6, 7 (EP3 is EP2's second buffer); bit 0 is EP0. */
 #define VALID_ENDPOINTS 0xF7
 
 /* Block shift state, shared with block_run: full 64-byte packets still due and
- * the length of the short packet that ends the block. */
+ * the length of the short packet that ends the block. Zero at start: the
+ * start-up code clears the internal RAM. */
 __data unsigned int block_full;
 __data unsigned char block_short;
 
@@ -47,7 +44,7 @@ static void send_counted(__xdata unsigned char *counts)
     unsigned int full = counts[1] | ((unsigned int)counts[2] << 8);
     for (; full != 0; --full) {
         fw_wait_in2_free();
-        IN2BC = PACKET;
+        IN2BC = EP_BUF_SIZE;
     }
     fw_wait_in2_free();
     IN2BC = counts[0] & VOK_QRT_COUNT_SHORT_MASK;
