@@ -99,7 +99,7 @@ function(_vok_firmware_shared_library)
     DEPENDS ${VOK_FIRMWARE_REGISTERS} ${VOK_FIRMWARE_DIR}/registers_inc.py
     COMMENT "Assembler register equates an2131.inc" VERBATIM)
   set(rels)
-  foreach(src usb_setup.c usb_isr.c renumerate.c)
+  foreach(src usb_setup.c usb_isr.c usb_start.c commands.c)
     _vok_firmware_object(rel ${out_dir} ${VOK_FIRMWARE_DIR}/${src})
     list(APPEND rels ${rel})
   endforeach()

@@ -82,6 +82,7 @@ static unsigned char standard_request(void)
     unsigned char type = SETUPDAT[0];
     unsigned char recipient = type & RT_RECIPIENT_MASK;
     volatile __xdata unsigned char *cs;
+    unsigned char toggle;
 
     switch (SETUPDAT[1]) {
     case REQ_GET_DESCRIPTOR:
@@ -113,9 +114,11 @@ static unsigned char standard_request(void)
             *cs |= EPCS_STALL;
         } else {
             *cs &= ~EPCS_STALL;
-            /* A cleared halt restarts the endpoint's data toggle at DATA0. */
-            TOGCTL = (SETUPDAT[4] & 0x07) | ((SETUPDAT[4] & 0x80) ? TOGCTL_IO : 0);
-            TOGCTL = (SETUPDAT[4] & 0x07) | ((SETUPDAT[4] & 0x80) ? TOGCTL_IO : 0) | TOGCTL_R;
+            /* A cleared halt restarts the endpoint's data toggle at DATA0:
+             * select the endpoint, then reset its toggle. */
+            toggle = (SETUPDAT[4] & 0x07) | ((SETUPDAT[4] & 0x80) ? TOGCTL_IO : 0);
+            TOGCTL = toggle;
+            TOGCTL = toggle | TOGCTL_R;
         }
         break;
     case REQ_GET_CONFIGURATION:

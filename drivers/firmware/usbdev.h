@@ -1,6 +1,8 @@
-/* What every firmware image shares: endpoint-0 request handling, the default
- * USB interrupt routine and renumeration. The board's own file supplies the
- * descriptors and the bus-reset hook declared here. */
+/* What every firmware image shares: the USB start-up with renumeration,
+ * endpoint-0 request handling, the USB interrupt routine and the loop over a
+ * command packet. The board's own
+ * files supply the descriptors (from its table, see usb_descriptors.h) and the
+ * bus-reset hook declared here. */
 #ifndef USBDEV_H
 #define USBDEV_H
 
@@ -30,6 +32,12 @@ extern __code const unsigned char fw_string_count;
 /* Called from the USB interrupt after a bus reset: arm the OUT endpoints again. */
 void fw_bus_reset(void);
 
+/* A board that takes command packets on EP1 OUT (see fw_command_packet): the
+ * number of parameter bytes that follow a command byte, and the command
+ * itself, its parameters at p. */
+unsigned char fw_parameter_bytes(unsigned char command);
+void fw_command(unsigned char command, __xdata unsigned char *p);
+
 /* ---- Provided here ---- */
 /* Answers the SETUP packet in SETUPDAT: the standard requests of a device
  * with one configuration and one interface; everything else is stalled. */
@@ -41,15 +49,28 @@ extern volatile __data unsigned char usb_configuration;
  * resets. Its prototype must be visible in the file that holds main. */
 void usb_isr(void) __interrupt(8);
 
-/* Leaves the bus, waits, clears stale requests and comes back with RENUM set,
- * so that the host enumerates the board again with our descriptors. */
-void usb_renumerate(void);
+/* Called by the board's main once its ports are set up: endpoint pairing
+ * (USBPAIR) and the valid IN and OUT endpoints (IN07VAL, OUT07VAL), endpoint
+ * interrupts off, the OUT endpoints armed (fw_bus_reset), then renumeration
+ * and the USB interrupt on. The board then polls its endpoints. */
+void usb_start(unsigned char pairs, unsigned char valid);
+
+/* Carries out the command packet waiting on EP1 OUT, command by command; a
+ * command cut off by the end of the packet is dropped. The packet is then
+ * released and the replies its commands gave (fw_reply) go back as one packet
+ * on EP2 IN. */
+void fw_command_packet(void);
+/* Adds a byte to the replies of the packet being carried out; past 64 bytes
+ * it is dropped. */
+void fw_reply(unsigned char value);
+/* Waits until the host has taken the previous packet from EP2 IN. */
+void fw_wait_in2_free(void);
 
 /* Busy wait of ms milliseconds at 24 MHz (6000 machine cycles each), whatever
  * the MOVX stretch. */
 void delay_ms(unsigned int ms);
 
-/* Disconnected time of the renumeration: long enough for hubs to notice. */
+/* Disconnected time of the renumeration. */
 #define RENUM_DISCONNECT_MS 500
 
 #endif

@@ -1,39 +1,32 @@
 // Cable driver for the USB-QRT board: an EZ-USB AN2131 running our general-purpose
-// firmware, with the JTAG signals on port C (PC0 TDO, PC1 TDI, PC2 target power
-// sense, PC4 TMS, PC5 TCK; PC3 driven low).
-//
-// Pipes of the firmware: 0 = EP1 OUT commands, 1 = EP2 OUT block-shift port values,
-// 8 = EP2 IN replies to port reads.
+// firmware, with the JTAG signals on port C (PC3 driven low); see vok_qrt_protocol.h.
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 
+#include "cable_common.h"
 #include "cusb.h"
 #include "fw_bin_image.h"
+#include "vok_qrt_protocol.h"
 #include "vokcable.h"
 
 namespace {
 
 constexpr int NAME_SIZE = 128;
-constexpr uint32_t PIPE_COMMAND = 0;
-constexpr uint32_t PIPE_SHIFT = 1;
-constexpr uint32_t PIPE_REPLY = 8;
 
-constexpr uint8_t PORT_TDI = 0x02;
-constexpr uint8_t PORT_POWER = 0x04;
-constexpr uint8_t PORT_TMS = 0x10;
-constexpr uint8_t PORT_TDO = 0x01;
-
-constexpr uint8_t CMD_SETUP_PORTS = 0x80;
-constexpr uint8_t CMD_SET_PORT = 0x90;
-constexpr uint8_t CMD_READ_PORT = 0xA0;
-constexpr uint8_t CMD_CLOCK = 0xB0;
-constexpr uint8_t CMD_BLOCK = 0xC0;
-constexpr uint8_t CMD_TIMING = 0xF0;
+// Command bytes of the commands that take no port value in their low bits.
+constexpr uint8_t CMD_SETUP_PORTS = VOK_QRT_COMMAND(VOK_QRT_CMD_SETUP_PORTS, 0);
+constexpr uint8_t CMD_SET_PORT = VOK_QRT_COMMAND(VOK_QRT_CMD_SET_PORT, 0);
+constexpr uint8_t CMD_READ_PORT = VOK_QRT_COMMAND(VOK_QRT_CMD_READ_PORT, 0);
+constexpr uint8_t CMD_CLOCK = VOK_QRT_COMMAND(VOK_QRT_CMD_CLOCK, 0);
+constexpr uint8_t CMD_BLOCK = VOK_QRT_COMMAND(VOK_QRT_CMD_BLOCK, 0);
+constexpr uint8_t CMD_TIMING = VOK_QRT_COMMAND(VOK_QRT_CMD_TIMING, 0);
+constexpr char MANUFACTURER[] = {VOK_QRT_MANUFACTURER, '\0'};
+constexpr char PRODUCT[] = {VOK_QRT_PRODUCT, '\0'};
 
 // Outputs on PC1, PC3, PC4 and PC5.
-constexpr uint8_t OUTPUT_ENABLES = 0x3A;
+constexpr uint8_t OUTPUT_ENABLES = VOK_QRT_PORT_TDI | VOK_QRT_PORT_LOW | VOK_QRT_PORT_TMS | VOK_QRT_PORT_TCK;
 // Fast-transfer control written at start-up (FBLK is set by the firmware).
 constexpr uint8_t FAST_TRANSFER = 0x12;
 
@@ -73,21 +66,20 @@ bool read_pipe(uint32_t pipe, uint8_t *buffer, int32_t length) {
     return false;
 }
 
-bool tdi_bit(const uint8_t *tdi, int32_t i) { return tdi != nullptr && ((tdi[i / 8] >> (7 - i % 8)) & 1); }
-
 // Bits [first, first + count) of a shift of nbits as one block shift.
 void shift_block(const uint8_t *tdi, int32_t first, int32_t count, int32_t nbits, bool tms,
                  bool tms_last) {
     for (int32_t k = 0; k < count; ++k) {
         int32_t i = first + k;
         bool m = i == nbits - 1 ? tms_last : tms;
-        bit_buffer[k] = static_cast<uint8_t>((m ? PORT_TMS : 0) | (tdi_bit(tdi, i) ? PORT_TDI : 0));
+        bit_buffer[k] = static_cast<uint8_t>((m ? VOK_QRT_PORT_TMS : 0) |
+                                             (vokcable::tdi_bit(tdi, i) ? VOK_QRT_PORT_TDI : 0));
     }
-    const uint8_t command[4] = {CMD_BLOCK, static_cast<uint8_t>(count & 0x3F),
+    const uint8_t command[4] = {CMD_BLOCK, static_cast<uint8_t>(count & VOK_QRT_COUNT_SHORT_MASK),
                                 static_cast<uint8_t>((count >> 6) & 0xFF),
                                 static_cast<uint8_t>((count >> 14) & 0xFF)};
-    if (write_pipe(PIPE_COMMAND, command, sizeof command))
-        write_pipe(PIPE_SHIFT, bit_buffer.data(), count);
+    if (write_pipe(VOK_QRT_PIPE_COMMAND, command, sizeof command))
+        write_pipe(VOK_QRT_PIPE_SHIFT, bit_buffer.data(), count);
 }
 
 } // namespace
@@ -99,41 +91,39 @@ int32_t VOK_CALL jtag_init(int32_t index, int32_t /*baud*/, char *name) {
         std::snprintf(name, NAME_SIZE,
                       "EZ-USB No.%d : USB-QRT(AN2131SC) (PC5=TCK,PC1=TDI,PC4=TMS,PC1=PC0,PC2=TVCC)",
                       static_cast<int>(index));
-    std::fputs("Setup EZ-USB with velantoUSB GP firnware V1.10 for USB-QRT Ver0.00\n", stdout);
-    std::fflush(stdout);
+    vokcable::say("Setup EZ-USB with velantoUSB GP firnware V1.10 for USB-QRT Ver0.00\n");
     // A board still open from an init without an end is closed first: its
     // interface stays claimed otherwise, and the open below would find it busy.
     if (usb_handle != nullptr)
         usb_close(&usb_handle);
     board_number = index;
     board_lost = false;
-    if (cusb_init(index, &usb_handle, fw_bin, "GPFW", "V11P") != 0) {
+    if (cusb_init(index, &usb_handle, fw_bin, MANUFACTURER, PRODUCT) != 0) {
         usb_handle = nullptr;
-        std::fputs("Can't found EZ-USB\n", stdout);
-        std::fflush(stdout);
+        vokcable::say("Can't found EZ-USB\n");
         std::fprintf(stderr, "%s\n", cusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
     // A run killed mid-transfer may have left a reply on EP2 IN and a block shift
     // waiting for packets: the reply is dropped and an empty block ends the shift.
-    if (cusb::drain(&usb_handle, PIPE_REPLY) < 0)
+    if (cusb::drain(&usb_handle, VOK_QRT_PIPE_REPLY) < 0)
         lose_board();
     const uint8_t end_block[4] = {CMD_BLOCK, 0, 0, 0};
-    write_pipe(PIPE_COMMAND, end_block, sizeof end_block);
+    write_pipe(VOK_QRT_PIPE_COMMAND, end_block, sizeof end_block);
     // TCK high with TDI, TMS and PC3 low, the JTAG outputs on, port C written again.
-    const uint8_t ports[4] = {CMD_SETUP_PORTS, OUTPUT_ENABLES, CMD_SET_PORT, 0x20};
-    write_pipe(PIPE_COMMAND, ports, sizeof ports);
+    const uint8_t ports[4] = {CMD_SETUP_PORTS, OUTPUT_ENABLES, CMD_SET_PORT, VOK_QRT_PORT_TCK};
+    write_pipe(VOK_QRT_PIPE_COMMAND, ports, sizeof ports);
     const uint8_t timing[2] = {CMD_TIMING, FAST_TRANSFER};
-    write_pipe(PIPE_COMMAND, timing, sizeof timing);
+    write_pipe(VOK_QRT_PIPE_COMMAND, timing, sizeof timing);
     return VOK_INIT_READY;
 }
 
 // When the board does not answer, the byte examined is the command itself (no power).
 int32_t jtag_power(void) {
     cmd_buffer[0] = CMD_READ_PORT;
-    if (write_pipe(PIPE_COMMAND, cmd_buffer.data(), 1))
-        read_pipe(PIPE_REPLY, cmd_buffer.data(), 1);
-    return (cmd_buffer[0] & PORT_POWER) ? 1 : 0;
+    if (write_pipe(VOK_QRT_PIPE_COMMAND, cmd_buffer.data(), 1))
+        read_pipe(VOK_QRT_PIPE_REPLY, cmd_buffer.data(), 1);
+    return (cmd_buffer[0] & VOK_QRT_PORT_POWER) ? 1 : 0;
 }
 
 int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t nbits, int32_t tms,
@@ -151,13 +141,13 @@ int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t nbits, int3
     for (int32_t i = 0; i < nbits; ++i) {
         bool m = i == nbits - 1 ? tms_last != 0 : tms != 0;
         const uint8_t exchange[3] = {
-            CMD_CLOCK, static_cast<uint8_t>((m ? PORT_TMS : 0) | (tdi_bit(tdi, i) ? PORT_TDI : 0)),
+            CMD_CLOCK,
+            static_cast<uint8_t>((m ? VOK_QRT_PORT_TMS : 0) | (vokcable::tdi_bit(tdi, i) ? VOK_QRT_PORT_TDI : 0)),
             CMD_READ_PORT};
-        if (!write_pipe(PIPE_COMMAND, exchange, sizeof exchange) ||
-            !read_pipe(PIPE_REPLY, bit_buffer.data(), 1))
+        if (!write_pipe(VOK_QRT_PIPE_COMMAND, exchange, sizeof exchange) ||
+            !read_pipe(VOK_QRT_PIPE_REPLY, bit_buffer.data(), 1))
             break;
-        if (bit_buffer[0] & PORT_TDO)
-            tdo[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+        vokcable::put_tdo_bit(tdo, i, bit_buffer[0] & VOK_QRT_PORT_TDO);
     }
     return 0;
 }

@@ -1,37 +1,30 @@
-// Cable driver for the AN2135SC EZ-USB board, JTAG or slave-serial wiring.
-//
-// Every clock cycle on the target is one byte on a bulk pipe: the firmware puts
-// it on the data bus with an FWR strobe (TCK or CCLK); bit 0 is TDI or DIN,
-// bit 1 TMS. Port C: PC0 drives PROGRAM, PC1 reads TDO or DONE, PC3 senses the
-// target supply.
+// Cable driver for the AN2135SC EZ-USB board, JTAG or slave-serial wiring: one
+// byte on a bulk pipe per clock cycle on the target (see vok_usb_protocol.h).
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "cable_common.h"
 #include "ezusb.h"
 #include "firmware_image.h"
+#include "vok_usb_protocol.h"
 #include "vokcable.h"
 
 namespace {
 
-// Pipes of our firmware's interface.
-constexpr uint32_t PIPE_COMMAND = 0;  // EP1 OUT
-constexpr uint32_t PIPE_CLOCK = 1;    // EP2 OUT, clock bytes without answer
-constexpr uint32_t PIPE_CLOCK_TDO = 3; // EP4 OUT, clock bytes answered with port C
-constexpr uint32_t PIPE_ANSWER = 8;   // EP2 IN
+using vokcable::say;
 
-constexpr uint8_t CLOCK_DATA = 0x01; // D0: TDI or DIN
-constexpr uint8_t CLOCK_TMS = 0x02;  // D1
-constexpr uint8_t STATUS_TDO_DONE = 0x02; // PC1
-constexpr uint8_t STATUS_POWER = 0x08;    // PC3
-
+constexpr uint8_t STATUS_QUERY = VOK_USB_COMMAND(VOK_USB_CMD_PORT_READ, 0);
+constexpr uint8_t PROGRAM_LEVEL = VOK_USB_COMMAND(VOK_USB_CMD_PORT_WRITE, 0);
 // PC0 (PROGRAM) an output and low; no MOVX stretch; fast bulk transfers with
 // read and write strobe mode 2.
-constexpr uint8_t SETUP_MESSAGE[] = {0x00, 0x01, 0x10, 0x00, 0xF0, 0x12};
-constexpr uint8_t STATUS_QUERY = 0x20;
-constexpr uint8_t PROGRAM_LEVEL = 0x10;
+constexpr uint8_t SETUP_MESSAGE[] = {
+    VOK_USB_COMMAND(VOK_USB_CMD_PORT_ENABLE, 0), VOK_USB_PIN_PROGRAM, PROGRAM_LEVEL, 0x00,
+    VOK_USB_COMMAND(VOK_USB_CMD_BUS_TIMING, 0), 0x12};
+constexpr char MANUFACTURER[] = {VOK_USB_MANUFACTURER, '\0'};
+constexpr char PRODUCT[] = {VOK_USB_PRODUCT, '\0'};
 
 constexpr int NAME_SIZE = 128;
 constexpr int32_t CHUNK = 0x40000; // clock bytes per transfer
@@ -45,13 +38,8 @@ uint8_t cmd_buffer[64];
 std::vector<uint8_t> bit_buffer(CHUNK);
 std::vector<uint8_t> answer_buffer(CHUNK);
 
-void say(const char *text) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-}
-
 bool send_command(const uint8_t *message, int32_t length) {
-    if (ezusb_bulk_write(PIPE_COMMAND, message, length) == 0)
+    if (ezusb_bulk_write(VOK_USB_PIPE_COMMAND, message, length) == 0)
         return true;
     usb_error = 1;
     say("error ! USB write\n");
@@ -64,7 +52,7 @@ uint8_t status_byte() {
     cmd_buffer[0] = STATUS_QUERY;
     if (usb_error || !send_command(cmd_buffer, 1))
         return cmd_buffer[0];
-    ezusb_bulk_read(PIPE_ANSWER, cmd_buffer, 1);
+    ezusb_bulk_read(VOK_USB_PIPE_ANSWER, cmd_buffer, 1);
     if (ezusb_bulk_read_left(1) == -1) {
         usb_error = 1;
         say("error ! USB read\n");
@@ -80,7 +68,7 @@ struct BitExpansion {
     constexpr BitExpansion() {
         for (int v = 0; v < 256; ++v)
             for (int j = 0; j < 8; ++j)
-                bytes[v][j] = (v & (0x80 >> j)) ? CLOCK_DATA : 0;
+                bytes[v][j] = (v & (0x80 >> j)) ? VOK_USB_CLOCK_DATA : 0;
     }
 };
 constexpr BitExpansion EXPANSION;
@@ -91,7 +79,7 @@ constexpr BitExpansion EXPANSION;
 void stage_shift(const uint8_t *tdi, int32_t length, bool tms, bool last_chunk, bool tms_last) {
     uint8_t *out = bit_buffer.data();
     if (tdi == nullptr) {
-        std::fill_n(out, length, tms ? CLOCK_TMS : 0);
+        std::fill_n(out, length, tms ? VOK_USB_CLOCK_TMS : 0);
     } else {
         const uint64_t tms_bits = tms ? 0x0202020202020202ull : 0;
         for (int32_t k = 0; 8 * k < length; ++k) {
@@ -102,28 +90,27 @@ void stage_shift(const uint8_t *tdi, int32_t length, bool tms, bool last_chunk, 
         }
     }
     if (last_chunk)
-        out[length - 1] = static_cast<uint8_t>((out[length - 1] & CLOCK_DATA) | (tms_last ? CLOCK_TMS : 0));
+        out[length - 1] = static_cast<uint8_t>((out[length - 1] & VOK_USB_CLOCK_DATA) | (tms_last ? VOK_USB_CLOCK_TMS : 0));
 }
 
 // TDO least significant bit first, from bit 1 of each answer byte.
 void unstage_tdo(uint8_t *tdo, int32_t length) {
     std::memset(tdo, 0, (length + 7) / 8);
     for (int32_t i = 0; i < length; ++i)
-        if (answer_buffer[i] & STATUS_TDO_DONE)
-            tdo[i / 8] |= static_cast<uint8_t>(1 << (i % 8));
+        vokcable::put_tdo_bit(tdo, i, answer_buffer[i] & VOK_USB_PIN_TDO_DONE);
 }
 
 void shift_chunk(uint8_t *tdo, int32_t length) {
     if (tdo == nullptr) {
-        if (!usb_error && ezusb_bulk_write(PIPE_CLOCK, bit_buffer.data(), length) != 0)
+        if (!usb_error && ezusb_bulk_write(VOK_USB_PIPE_CLOCK, bit_buffer.data(), length) != 0)
             say("error ! USB FastWrite\n");
         return;
     }
     std::fill_n(answer_buffer.begin(), length, 0);
     if (!usb_error) {
         // The read is posted first: the board answers while the bytes go out.
-        ezusb_bulk_read(PIPE_ANSWER, answer_buffer.data(), length);
-        bool written = ezusb_bulk_write(PIPE_CLOCK_TDO, bit_buffer.data(), length) == 0;
+        ezusb_bulk_read(VOK_USB_PIPE_ANSWER, answer_buffer.data(), length);
+        bool written = ezusb_bulk_write(VOK_USB_PIPE_CLOCK_PINS, bit_buffer.data(), length) == 0;
         if (ezusb_bulk_read_left(1) == -1 || !written)
             say("error ! USB FastRead&Write\n");
     }
@@ -140,13 +127,13 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
                       "EZ-USB No.%d : AN2135SC (FWR=TCK,D0=TDI,D1=TMS,PC1=TDO,PC3=TVCC)", port);
     usb_error = 1;
     say("Setup EZ-USB with JTAG firnware V0.09\n");
-    if (ezusb_init(port, firmware, "JTAG", "V009") != 0) {
+    if (ezusb_init(port, firmware, MANUFACTURER, PRODUCT) != 0) {
         say("Can't found EZ-USB\n");
         std::fprintf(stderr, "%s\n", ezusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
     // Answers that a run killed mid-transfer never took would pass for ours.
-    ezusb::drain(PIPE_ANSWER);
+    ezusb::drain(VOK_USB_PIPE_ANSWER);
     usb_error = 0;
     send_command(SETUP_MESSAGE, sizeof SETUP_MESSAGE);
     if (usb_error)
@@ -159,7 +146,7 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
 VOK_EXPORT int32_t jtag_power(void) {
     if (usb_error)
         return 0;
-    return (status_byte() & STATUS_POWER) ? 1 : 0;
+    return (status_byte() & VOK_USB_PIN_POWER) ? 1 : 0;
 }
 
 VOK_EXPORT int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t nbits,
@@ -199,7 +186,7 @@ VOK_EXPORT int32_t VOK_CALL ss_tx(const uint8_t *data, int32_t count) {
         int32_t bytes = std::min(count, SS_BLOCK);
         for (int32_t k = 0; k < bytes; ++k)
             std::memcpy(&bit_buffer[8 * k], EXPANSION.bytes[data[k]].data(), 8);
-        if (!usb_error && ezusb_bulk_write(PIPE_CLOCK, bit_buffer.data(), 8 * bytes) != 0)
+        if (!usb_error && ezusb_bulk_write(VOK_USB_PIPE_CLOCK, bit_buffer.data(), 8 * bytes) != 0)
             say("error ! USB FastWrite\n");
         data += bytes;
         count -= bytes;
@@ -209,13 +196,13 @@ VOK_EXPORT int32_t VOK_CALL ss_tx(const uint8_t *data, int32_t count) {
 
 VOK_EXPORT int32_t VOK_CALL ss_program(int32_t level) {
     cmd_buffer[0] = PROGRAM_LEVEL;
-    cmd_buffer[1] = (level & 0xFF) ? 0x01 : 0x00;
+    cmd_buffer[1] = (level & 0xFF) ? VOK_USB_PIN_PROGRAM : 0x00;
     if (!usb_error)
         send_command(cmd_buffer, 2);
     return 0;
 }
 
-VOK_EXPORT int32_t ss_done(void) { return (status_byte() & STATUS_TDO_DONE) ? 1 : 0; }
+VOK_EXPORT int32_t ss_done(void) { return (status_byte() & VOK_USB_PIN_TDO_DONE) ? 1 : 0; }
 
 VOK_EXPORT int32_t ss_end(void) { return ezusb_close(); }
 

@@ -3,33 +3,23 @@
 // A shift is split into a byte part, eight TCK cycles per byte through the
 // serial engine with TMS held at one level, and a bit part of at most eight
 // cycles, one byte per cycle, which carries the TMS change on the last cycle
-// and the bits that do not fill a byte. Wiring: PC1 = TCK, PA5 = TDI,
-// PC2 = TMS, PC0 = TDO, PC3 = target supply.
+// and the bits that do not fill a byte (see vok_usb2_protocol.h).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "cable_common.h"
 #include "ez_spi_image.h"
 #include "ezusb.h"
+#include "vok_usb2_protocol.h"
 #include "vokcable.h"
 
 namespace {
 
-// Pipes of our firmware's interface.
-constexpr uint32_t PIPE_SERIAL = 1;     // EP2 OUT: serial bytes without answer
-constexpr uint32_t PIPE_SERIAL_TDO = 2; // EP4 OUT: serial bytes answered with TDO
-constexpr uint32_t PIPE_BITS = 3;       // EP6 OUT: bit-cycle bytes and level messages
-constexpr uint32_t PIPE_ANSWER = 5;     // EP2 IN
+using vokcable::say;
 
-// Bit-cycle bytes: the pin levels. TCK (bit 1) stays clear, so every byte is
-// one clock cycle; with TCK set a byte only sets levels.
-constexpr uint8_t PIN_TMS = 0x04;
-constexpr uint8_t PIN_TDI = 0x20;
-constexpr uint8_t LEVEL_TMS_HIGH = 0x06;
-constexpr uint8_t LEVEL_TMS_LOW = 0x02;
-// Answer bits: the port C pins after the rising edge.
-constexpr uint8_t ANSWER_TDO = 0x01;
-constexpr uint8_t ANSWER_POWER = 0x08;
+constexpr char MANUFACTURER[] = {VOK_USB2_MANUFACTURER, '\0'};
+constexpr char PRODUCT[] = {VOK_USB2_PRODUCT, '\0'};
 
 constexpr int NAME_SIZE = 128;
 constexpr int32_t SPI_BUFFER_SIZE = 0x8000;
@@ -45,11 +35,6 @@ uint8_t spi_buffer[SPI_BUFFER_SIZE];
 // Answers of an exchange land apart from the request, then replace it.
 uint8_t answer_buffer[BIT_PART_MAX];
 
-void say(const char *text) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
-}
-
 void build_rev_table() {
     for (int v = 0; v < 256; ++v) {
         uint8_t r = 0;
@@ -64,8 +49,8 @@ void build_rev_table() {
 // An answer that did not arrive reads as 0.
 bool exchange(int32_t count) {
     std::memset(answer_buffer, 0, sizeof answer_buffer);
-    ezusb_bulk_read(PIPE_ANSWER, answer_buffer, count);
-    bool written = ezusb_bulk_write(PIPE_BITS, spi_buffer, count) >= 0;
+    ezusb_bulk_read(VOK_USB2_PIPE_ANSWER, answer_buffer, count);
+    bool written = ezusb_bulk_write(VOK_USB2_PIPE_BITS, spi_buffer, count) >= 0;
     bool read = ezusb_bulk_read_left(1) != -1;
     if (!(written && read))
         std::memset(answer_buffer, 0, sizeof answer_buffer);
@@ -75,7 +60,7 @@ bool exchange(int32_t count) {
 
 void send_level(bool tms) {
     tms_state = tms ? 1 : 0;
-    spi_buffer[0] = tms ? LEVEL_TMS_HIGH : LEVEL_TMS_LOW;
+    spi_buffer[0] = tms ? VOK_USB2_LEVEL_TMS_HIGH : VOK_USB2_LEVEL_TMS_LOW;
     if (!usb_error && !exchange(1))
         say("error ! USB SPI Protcol\n");
 }
@@ -83,14 +68,14 @@ void send_level(bool tms) {
 // len serial bytes already staged in spi_buffer; TDO straight into tdo.
 void shift_bytes(uint8_t *tdo, int32_t len) {
     if (tdo == nullptr) {
-        if (!usb_error && ezusb_bulk_write(PIPE_SERIAL, spi_buffer, len) < 0)
+        if (!usb_error && ezusb_bulk_write(VOK_USB2_PIPE_SERIAL, spi_buffer, len) < 0)
             say("error ! USB SPI TX\n");
         return;
     }
     if (usb_error)
         return;
-    ezusb_bulk_read(PIPE_ANSWER, tdo, len);
-    bool written = ezusb_bulk_write(PIPE_SERIAL_TDO, spi_buffer, len) >= 0;
+    ezusb_bulk_read(VOK_USB2_PIPE_ANSWER, tdo, len);
+    bool written = ezusb_bulk_write(VOK_USB2_PIPE_SERIAL_TDO, spi_buffer, len) >= 0;
     if (ezusb_bulk_read_left(1) == -1 || !written) {
         // The access layer has cancelled the read: no stale bytes are left.
         std::memset(tdo, 0, size_t(len));
@@ -109,13 +94,13 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
                       port);
     usb_error = 1;
     say("Setup EZ-USB Firmware\n");
-    if (ezusb_init(port, ez_spi, "USB_SPI", "V010") != 0) {
+    if (ezusb_init(port, ez_spi, MANUFACTURER, PRODUCT) != 0) {
         say("\nCan't found EZ-USB\n");
         std::fprintf(stderr, "%s\n", ezusb::failure_reason());
         return VOK_INIT_NO_PROBE;
     }
     // Answers that a run killed mid-transfer never took would pass for ours.
-    ezusb::drain(PIPE_ANSWER);
+    ezusb::drain(VOK_USB2_PIPE_ANSWER);
     say("\n");
     usb_error = 0;
     tms_state = -1;
@@ -125,7 +110,7 @@ VOK_EXPORT int32_t VOK_CALL jtag_init(int32_t port, int32_t /*baud*/, char *name
 // The query is a level message for TMS high, so the board holds TMS high
 // afterwards; the driver records that.
 VOK_EXPORT int32_t jtag_power(void) {
-    spi_buffer[0] = LEVEL_TMS_HIGH;
+    spi_buffer[0] = VOK_USB2_LEVEL_TMS_HIGH;
     if (usb_error)
         return 0;
     if (!exchange(1)) {
@@ -134,7 +119,7 @@ VOK_EXPORT int32_t jtag_power(void) {
         return 0;
     }
     tms_state = 1;
-    return (spi_buffer[0] & ANSWER_POWER) ? 1 : 0;
+    return (spi_buffer[0] & VOK_USB2_PIN_POWER) ? 1 : 0;
 }
 
 VOK_EXPORT int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t nbits,
@@ -166,20 +151,18 @@ VOK_EXPORT int32_t VOK_CALL jtag_txrx(const uint8_t *tdi, uint8_t *tdo, int32_t 
 
     n += set_aside;
     if (n > 0) {
-        uint8_t d = tdi != nullptr ? *tdi : 0;
+        // Bit-cycle bytes: TCK stays clear, so every byte is one clock cycle.
         for (int32_t i = 0; i < n; ++i) {
             const bool cycle_tms = i == n - 1 ? last_on : tms_on;
-            spi_buffer[i] = static_cast<uint8_t>((cycle_tms ? PIN_TMS : 0) | ((d & 0x80) ? PIN_TDI : 0));
-            d = static_cast<uint8_t>(d << 1);
+            spi_buffer[i] = static_cast<uint8_t>((cycle_tms ? VOK_USB2_PIN_TMS : 0) |
+                                                 (vokcable::tdi_bit(tdi, i) ? VOK_USB2_PIN_TDI : 0));
         }
         if (!usb_error && !exchange(n))
             say("error ! USB SPI Protcol\n");
         if (tdo != nullptr) {
-            uint8_t bits = 0;
+            *tdo = 0;
             for (int32_t i = 0; i < n; ++i)
-                if (spi_buffer[i] & ANSWER_TDO)
-                    bits = static_cast<uint8_t>(bits | (1 << i));
-            *tdo = bits;
+                vokcable::put_tdo_bit(tdo, i, spi_buffer[i] & VOK_USB2_PIN_TDO);
         }
     }
     tms_state = last_on ? 1 : 0;

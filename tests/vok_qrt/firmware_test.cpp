@@ -1,10 +1,8 @@
 // The general-purpose firmware image on the emulated AN2131: start-up state,
-// descriptors, every command, the port writes of a TCK cycle, block shifts and
+// every command, the port writes of a TCK cycle, block shifts and
 // the paired EP2 buffers. Port-C writes are traced instruction by instruction.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <string>
 #include <vector>
 
 #include "an2131.h"
@@ -124,47 +122,6 @@ TEST_F(Firmware, StartUpState) {
     EXPECT_EQ(reg(reg::OUT07VAL) & 0xFE, 0xF6);
     EXPECT_EQ(chip.cpu().sfr(0x8E), 0x00) << "CKCON";
     EXPECT_TRUE(chip.usbcs() & USBCS_RENUM);
-}
-
-// GET_DESCRIPTOR through endpoint 0, answered by the firmware.
-Bytes descriptor(An2131 &chip, uint8_t type, uint8_t index) {
-    std::array<uint8_t, 8> setup{0x80, 6, index, type, 0, 0, 0xFF, 0};
-    chip.setup_packet(setup);
-    Bytes got;
-    uint8_t buf[64];
-    for (int tries = 0; tries < 50; ++tries) {
-        chip.run_cycles(500);
-        int n = chip.ep0_in(buf);
-        if (n < 0) continue;
-        got.insert(got.end(), buf, buf + n);
-        if (n < 64) break;
-    }
-    return got;
-}
-
-TEST_F(Firmware, DescriptorsNameTheFirmwareAndItsFourteenEndpoints) {
-    Bytes device = descriptor(chip, 1, 0);
-    ASSERT_EQ(device.size(), 18u);
-    EXPECT_EQ(device, (Bytes{18, 1, 0x00, 0x01, 0, 0, 0, 64, 0x47, 0x05, 0x31, 0x21, 0x01, 0x00, 1, 2, 0, 1}));
-
-    Bytes config = descriptor(chip, 2, 0);
-    ASSERT_EQ(config.size(), 9u + 9u + 14u * 7u);
-    EXPECT_EQ(Bytes(config.begin(), config.begin() + 9), (Bytes{9, 2, 116, 0, 1, 1, 0, 0xA0, 0xFA}));
-    EXPECT_EQ(config[13], 14) << "endpoints";
-    EXPECT_EQ(config[14], 0xFF) << "vendor class";
-    Bytes addresses, attributes;
-    for (size_t at = 18; at < config.size(); at += 7) {
-        EXPECT_EQ(config[at + 4] | config[at + 5] << 8, 64);
-        addresses.push_back(config[at + 2]);
-        attributes.push_back(config[at + 3]);
-    }
-    EXPECT_EQ(addresses, (Bytes{1, 2, 3, 4, 5, 6, 7, 0x81, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87}));
-    EXPECT_EQ(attributes, (Bytes{2, 2, 2, 2, 2, 2, 2, 3, 2, 2, 2, 2, 2, 2}));
-    EXPECT_EQ(config[18 + 7 * 7 + 6], 1) << "EP1 IN polled every frame";
-
-    EXPECT_EQ(descriptor(chip, 3, 0), (Bytes{4, 3, 0x09, 0x04}));
-    EXPECT_EQ(descriptor(chip, 3, 1), (Bytes{10, 3, 'G', 0, 'P', 0, 'F', 0, 'W', 0}));
-    EXPECT_EQ(descriptor(chip, 3, 2), (Bytes{10, 3, 'V', 0, '1', 0, '1', 0, 'P', 0}));
 }
 
 TEST_F(Firmware, EveryCommandActsOnPortC) {

@@ -83,7 +83,8 @@ protected:
     }
 };
 
-// GET_DESCRIPTOR through endpoint 0, answered by the firmware; empty when stalled.
+// GET_DESCRIPTOR through endpoint 0, answered by the firmware core that every
+// image shares (the layout test checks each board's bytes); empty when stalled.
 Bytes descriptor(An2131 &chip, uint8_t type, uint8_t index) {
     chip.setup_packet({0x80, 6, index, type, 0x1B, 0, 0xFF, 0});
     Bytes got;

@@ -1,12 +1,24 @@
-"""The firmware image tool: fill, size limit, conflicting records, the LJMP at
-byte 0, and the generated C source. Usage: ihx_image_test.py PATH/ihx_image.py"""
+"""The firmware build tools: the image tool (fill, size limit, conflicting
+records, the LJMP at byte 0, the generated C source) and the assembler equates
+made from a protocol header. Usage: ihx_image_test.py PATH/ihx_image.py
+(protocol_equates.py is taken from the same folder)."""
 import importlib.util
+import os
 import sys
+import tempfile
 import unittest
 
-module_source = importlib.util.spec_from_file_location("ihx_image", sys.argv.pop(1))
-ihx_image = importlib.util.module_from_spec(module_source)
-module_source.loader.exec_module(ihx_image)
+
+def load(name, path):
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+tool_path = sys.argv.pop(1)
+ihx_image = load("ihx_image", tool_path)
+protocol_equates = load("protocol_equates", os.path.join(os.path.dirname(tool_path), "protocol_equates.py"))
 
 
 def record(address, data, kind=0):
@@ -51,6 +63,37 @@ class ImageTool(unittest.TestCase):
         self.assertIn("VOK_EXPORT const unsigned char firmware[18] = {", source)
         self.assertIn("0x02, 0xAA,", source)
         self.assertEqual(source.count("0x"), 18)
+
+
+class ProtocolEquates(unittest.TestCase):
+    HEADER = """
+#define PIN_A 0x01 /* PC0 */
+#define PIN_B 0x04
+#define BOTH (PIN_A | PIN_B)
+#define SHIFTED BOTH << 4
+#define COUNT 10u
+#define COMMAND(code, low) (((code) << 4) | (low))
+#define NAME 'J', 'T'
+#define LIST(X) \\
+    X(1) X(2)
+#define UNKNOWN SOMETHING_ELSE
+/* #define COMMENTED 3 */
+"""
+
+    def test_integer_defines_become_equates_and_the_rest_is_left_out(self):
+        self.assertEqual(protocol_equates.equates(self.HEADER),
+                         {"PIN_A": 1, "PIN_B": 4, "BOTH": 5, "SHIFTED": 0x50, "COUNT": 10})
+
+    def test_output_is_sdas_syntax(self):
+        with tempfile.TemporaryDirectory() as d:
+            header, out = os.path.join(d, "p.h"), os.path.join(d, "p.inc")
+            with open(header, "w") as f:
+                f.write(self.HEADER)
+            self.assertEqual(protocol_equates.main(["", header, out]), 0)
+            with open(out) as f:
+                lines = f.read().splitlines()
+        self.assertTrue(lines[0].startswith(";"))
+        self.assertEqual(lines[1:], ["PIN_A = 0x1", "PIN_B = 0x4", "BOTH = 0x5", "SHIFTED = 0x50", "COUNT = 0xA"])
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 // The ez_spi image on the emulated AN2131, wired to a recorder of the JTAG pins:
-// descriptors, TDI at every rising TCK edge across whole packets, TDO bytes
-// first bit in bit 0, bit-cycle answers, and the cycles a packet costs.
+// TDI at every rising TCK edge across whole packets, TDO bytes first bit in
+// bit 0, bit-cycle answers, and the cycles a packet costs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -107,33 +107,7 @@ protected:
         }
         return {};
     }
-    Bytes descriptor(uint8_t type, uint8_t index) {
-        chip.setup_packet({0x80, 6, index, type, 0x1B, 0, 0xFF, 0});
-        Bytes got;
-        uint8_t buf[64];
-        for (int tries = 0; tries < 50 && !chip.ep0_stalled(); ++tries) {
-            chip.run_cycles(500);
-            int n = chip.ep0_in(buf);
-            if (n < 0) continue;
-            got.insert(got.end(), buf, buf + n);
-            if (n < 64) break;
-        }
-        return got;
-    }
 };
-
-TEST_F(SpiFirmware, DescriptorsByteForByte) {
-    EXPECT_EQ(descriptor(1, 0),
-              (Bytes{18, 1, 0x00, 0x01, 0, 0, 0, 64, 0x47, 0x05, 0x31, 0x21, 0x01, 0x00, 1, 2, 0, 1}));
-    Bytes config = {9, 2, 74, 0, 1, 1, 0, 0xA0, 0xFA, 9, 4, 0, 0, 8, 0xFF, 0, 0, 0};
-    for (uint8_t ep : {0x01, 0x02, 0x04, 0x06}) config.insert(config.end(), {7, 5, ep, 2, 64, 0, 0});
-    config.insert(config.end(), {7, 5, 0x81, 3, 64, 0, 1});
-    for (uint8_t ep : {0x82, 0x84, 0x86}) config.insert(config.end(), {7, 5, ep, 2, 64, 0, 0});
-    EXPECT_EQ(descriptor(2, 0), config);
-    EXPECT_EQ(descriptor(3, 0), (Bytes{4, 3, 0x09, 0x04}));
-    EXPECT_EQ(descriptor(3, 1), (Bytes{16, 3, 'U', 0, 'S', 0, 'B', 0, '_', 0, 'S', 0, 'P', 0, 'I', 0}));
-    EXPECT_EQ(descriptor(3, 2), (Bytes{10, 3, 'V', 0, '0', 0, '1', 0, '0', 0}));
-}
 
 TEST_F(SpiFirmware, SerialBytesDriveEveryTdiBitAtItsRisingEdge) {
     struct Case {

@@ -1,34 +1,25 @@
-/* General-purpose firmware of the USB-QRT board: moves port C by commands on
- * EP1 OUT and block shifts on EP2 OUT, and answers port reads on EP2 IN.
- *
- * A command packet holds one or more commands, carried out in order; the high
- * four bits of a command byte select the command, its parameter bytes follow.
- * Port reads of one packet are sent together as one reply packet afterwards.
+/* General-purpose firmware of the USB-QRT board: moves port C by the commands
+ * of vok_qrt_protocol.h on EP1 OUT and by block shifts on EP2 OUT, and answers
+ * port reads on EP2 IN.
  *
  * Endpoint packets are polled by the main loop; only SETUP requests and bus
  * resets interrupt. A block shift clocks every byte received on EP2 OUT as one
  * TCK cycle until its announced packets have arrived. */
+#include "../vok_qrt_protocol.h"
 #include "usbdev.h"
 
-#define PORT_TCK 0x20
-#define PACKET 64
-#define COUNT_MASK 0x3F
 #define PAIR_EP2_IN_OUT 0x09
 /* IN and OUT endpoints 1, 2, 4, 5, 6, 7 (EP3 is EP2's second buffer); bit 0 is EP0. */
 #define VALID_ENDPOINTS 0xF7
-#define ENDPOINT_1 0x02
-#define ENDPOINT_2 0x04
 
 /* Block shift state, shared with block_run: full 64-byte packets still due and
- * the length of the short packet that ends the block. */
+ * the length of the short packet that ends the block. Zero at start: the
+ * start-up code clears the internal RAM. */
 __data unsigned int block_full;
 __data unsigned char block_short;
 
 void port_clock(unsigned char value);
 void block_run(void);
-
-static __xdata unsigned char reply[PACKET];
-static unsigned char reply_count;
 
 #define OUT1_RECEIVED() (!(OUT1CS & EPCS_BUSY))
 #define OUT2_RECEIVED() (!(OUT2CS & EPCS_BUSY))
@@ -40,21 +31,9 @@ void fw_bus_reset(void)
     OUT2BC = 0;
 }
 
-static void append_reply(unsigned char value)
-{
-    if (reply_count < PACKET)
-        reply[reply_count++] = value;
-}
-
-static void wait_in2_free(void)
-{
-    while (IN2CS & EPCS_BUSY)
-        ;
-}
-
 static void start_block(__xdata unsigned char *counts)
 {
-    block_short = counts[0] & COUNT_MASK;
+    block_short = counts[0] & VOK_QRT_COUNT_SHORT_MASK;
     block_full = counts[1] | ((unsigned int)counts[2] << 8);
 }
 
@@ -64,67 +43,73 @@ static void send_counted(__xdata unsigned char *counts)
 {
     unsigned int full = counts[1] | ((unsigned int)counts[2] << 8);
     for (; full != 0; --full) {
-        wait_in2_free();
-        IN2BC = PACKET;
+        fw_wait_in2_free();
+        IN2BC = EP_BUF_SIZE;
     }
-    wait_in2_free();
-    IN2BC = counts[0] & COUNT_MASK;
+    fw_wait_in2_free();
+    IN2BC = counts[0] & VOK_QRT_COUNT_SHORT_MASK;
 }
 
-static unsigned char parameter_bytes(unsigned char command)
+unsigned char fw_parameter_bytes(unsigned char command)
 {
     switch (command >> 4) {
-    case 0x3: case 0x8: case 0x9: case 0xB: case 0xF:
+    case VOK_QRT_CMD_PORT_LOW_SKIP:
+    case VOK_QRT_CMD_SETUP_PORTS:
+    case VOK_QRT_CMD_SET_PORT:
+    case VOK_QRT_CMD_CLOCK:
+    case VOK_QRT_CMD_TIMING:
         return 1;
-    case 0x5: case 0x6: case 0xC:
+    case VOK_QRT_CMD_PORT_LOW_BLOCK:
+    case VOK_QRT_CMD_PORT_LOW_COUNTED:
+    case VOK_QRT_CMD_BLOCK:
         return 3;
     default:
         return 0;
     }
 }
 
-static void run_command(unsigned char command, __xdata unsigned char *p)
+void fw_command(unsigned char command, __xdata unsigned char *p)
 {
     unsigned char low = command & 0x0F;
     switch (command >> 4) {
-    case 0x0:
+    case VOK_QRT_CMD_ENABLE_LOW:
         OEC = low;
         break;
-    case 0x1:
-    case 0x3:
+    case VOK_QRT_CMD_PORT_LOW:
+    case VOK_QRT_CMD_PORT_LOW_SKIP:
         OUTC = low;
         break;
-    case 0x2:
-    case 0xA:
-        append_reply(PINSC);
+    case VOK_QRT_CMD_READ_PINS:
+    case VOK_QRT_CMD_READ_PORT:
+        fw_reply(PINSC);
         break;
-    case 0x4:
+    case VOK_QRT_CMD_PORT_LOW_ZERO:
         OUTC = low;
-        append_reply(0);
+        fw_reply(0);
         break;
-    case 0x5:
+    case VOK_QRT_CMD_PORT_LOW_BLOCK:
         OUTC = low;
         start_block(p);
         break;
-    case 0x6:
+    case VOK_QRT_CMD_PORT_LOW_COUNTED:
         OUTC = low;
         send_counted(p);
         break;
-    case 0x8:
-        OUTC = PORT_TCK;
+    case VOK_QRT_CMD_SETUP_PORTS:
+        OUTC = VOK_QRT_PORT_TCK;
         OEC = p[0];
         OEB = 0;
         break;
-    case 0x9:
-        OUTC = p[0] | PORT_TCK;
+    case VOK_QRT_CMD_SET_PORT:
+        OUTC = p[0] | VOK_QRT_PORT_TCK;
         break;
-    case 0xB:
+    case VOK_QRT_CMD_CLOCK:
         port_clock(p[0]);
         break;
-    case 0xC:
+    case VOK_QRT_CMD_BLOCK:
         start_block(p);
         break;
-    case 0xF:
+    case VOK_QRT_CMD_TIMING:
         CKCON = low ? 1 : 0;
         FASTXFR = p[0] | FASTXFR_FBLK;
         break;
@@ -133,32 +118,7 @@ static void run_command(unsigned char command, __xdata unsigned char *p)
     }
 }
 
-/* Carries out the packet waiting on EP1 OUT; a command cut short by the end of
- * the packet is dropped. */
-static void run_command_packet(void)
-{
-    unsigned char length = OUT1BC;
-    unsigned char at = 0;
-    unsigned char i;
-    reply_count = 0;
-    while (at < length) {
-        unsigned char command = OUT1BUF[at];
-        unsigned char next = at + 1 + parameter_bytes(command);
-        if (next > length)
-            break;
-        run_command(command, &OUT1BUF[at + 1]);
-        at = next;
-    }
-    OUT1BC = 0;
-    if (reply_count != 0) {
-        wait_in2_free();
-        for (i = 0; i < reply_count; ++i)
-            IN2BUF[i] = reply[i];
-        IN2BC = reply_count;
-    }
-}
-
-static void start_up(void)
+void main(void)
 {
     CKCON = 0;
     CPUCS = CPUCS_CLK24OE;
@@ -168,38 +128,21 @@ static void start_up(void)
     OEB = 0;
     OEC = 0;
     FASTXFR = FASTXFR_FBLK;
-    USBBAV = 0;
-    USBPAIR = PAIR_EP2_IN_OUT;
-    IN07VAL = VALID_ENDPOINTS;
-    OUT07VAL = VALID_ENDPOINTS;
-    IN07IEN = 0;
-    OUT07IEN = 0;
-    USBIEN = USBIRQ_SUDAV | USBIRQ_URES;
-    block_full = 0;
-    block_short = 0;
-    fw_bus_reset();
-    EUSB = 1;
-    EA = 1;
-}
-
-void main(void)
-{
-    start_up();
-    usb_renumerate();
+    usb_start(PAIR_EP2_IN_OUT, VALID_ENDPOINTS);
     for (;;) {
         if (BLOCK_ACTIVE()) {
             block_run();
             /* A command that arrived with nothing left on EP2 means the host has
              * moved on: EP2 data sent before it would be visible by now. */
             if (BLOCK_ACTIVE() && OUT1_RECEIVED() && !OUT2_RECEIVED())
-                run_command_packet();
+                fw_command_packet();
         } else {
             /* Block data without a command before it is discarded; a command seen
              * after the data arrived came before it and may start its block. */
             if (OUT2_RECEIVED() && !OUT1_RECEIVED())
                 OUT2BC = 0;
             if (OUT1_RECEIVED())
-                run_command_packet();
+                fw_command_packet();
         }
     }
 }

@@ -24,6 +24,8 @@ OUT2BUF_LOW = <OUT2BUF
 TCK = 0x20
 PACKET = EP_BUF_SIZE
 
+        .include "vok_qrt_protocol.inc"
+
         .area CSEG (CODE)
 
 ; One TCK cycle with the port value in A.
@@ -54,7 +56,7 @@ PACKET = EP_BUF_SIZE
         .macro PORT_REGISTERS
         mov MPAGE,#REGISTER_PAGE
         mov r0,#OUTC_LOW
-        mov r3,#TCK
+        mov r3,#VOK_QRT_PORT_TCK
         .endm
 
 ; void port_clock(unsigned char value): one TCK cycle; value arrives in DPL.

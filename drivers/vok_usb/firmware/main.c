@@ -5,118 +5,87 @@
  * EP4 OUT does the same and answers the port C pins read after every strobe on
  * EP2 IN. The endpoints are polled by the loop in strobe.asm; the USB
  * interrupt only answers endpoint-0 requests. */
+#include "../vok_usb_protocol.h"
 #include "usbdev.h"
 
 /* strobe.asm */
 void fw_poll_loop(void);
 
-#define CMD_PORT_ENABLE 0x0
-#define CMD_PORT_WRITE 0x1
-#define CMD_PORT_READ 0x2
-#define CMD_XDATA_WRITE 0x3
-#define CMD_XDATA_READ 0x4
-#define CMD_ZEROS 0x5
-#define CMD_BUS_TIMING 0xF
-
-static __data unsigned char answer[EP_BUF_SIZE];
-
-static void wait_in2_free(void)
-{
-    while (IN2CS & EPCS_BUSY)
-        ;
-}
+/* Zero bytes asked for by the packet being carried out, sent after its replies. */
+static __data unsigned long zeros;
 
 /* Sends count zero bytes on EP2 IN, 64 to a packet, the rest last. */
 static void send_zeros(unsigned long count)
 {
     unsigned char i;
-    wait_in2_free();
+    fw_wait_in2_free();
     for (i = 0; i < EP_BUF_SIZE; i++)
         IN2BUF[i] = 0;
     while (count >= EP_BUF_SIZE) {
         IN2BC = EP_BUF_SIZE;
         count -= EP_BUF_SIZE;
-        wait_in2_free();
+        fw_wait_in2_free();
     }
     if (count)
         IN2BC = (unsigned char)count;
 }
 
-/* Runs the commands of the packet in OUT1BUF, then sends the answers they
- * produced as one packet on EP2 IN. A command cut off by the end of the
- * packet is dropped. */
+unsigned char fw_parameter_bytes(unsigned char command)
+{
+    switch (command >> 4) {
+    case VOK_USB_CMD_PORT_ENABLE:
+    case VOK_USB_CMD_PORT_WRITE:
+    case VOK_USB_CMD_BUS_TIMING:
+        return 1;
+    case VOK_USB_CMD_XDATA_WRITE:
+    case VOK_USB_CMD_ZEROS:
+        return 3;
+    case VOK_USB_CMD_XDATA_READ:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+void fw_command(unsigned char command, __xdata unsigned char *p)
+{
+    switch (command >> 4) {
+    case VOK_USB_CMD_PORT_ENABLE:
+        OEC = p[0];
+        break;
+    case VOK_USB_CMD_PORT_WRITE:
+        OUTC = p[0];
+        break;
+    case VOK_USB_CMD_PORT_READ:
+        fw_reply(PINSC);
+        break;
+    case VOK_USB_CMD_XDATA_WRITE:
+        *(volatile __xdata unsigned char *)(p[0] | (p[1] << 8)) = p[2];
+        break;
+    case VOK_USB_CMD_XDATA_READ:
+        fw_reply(*(volatile __xdata unsigned char *)(p[0] | (p[1] << 8)));
+        break;
+    case VOK_USB_CMD_ZEROS:
+        zeros += ((unsigned long)((p[2] << 8) | p[1]) << 6) | (p[0] & 0x3F);
+        break;
+    case VOK_USB_CMD_BUS_TIMING:
+        CKCON = (CKCON & ~CKCON_STRETCH_MASK) | ((command & 0x0F) ? 1 : 0);
+        FASTXFR = p[0] | FASTXFR_FBLK;
+        break;
+    }
+}
+
+/* Called by the poll loop for a packet on EP1 OUT. */
 void fw_run_commands(void)
 {
-    unsigned char length = OUT1BC;
-    unsigned char at = 0;
-    unsigned char answers = 0;
-    unsigned long zeros = 0;
-
-    while (at < length) {
-        unsigned char cmd = OUT1BUF[at];
-        unsigned char size;
-        switch (cmd >> 4) {
-        case CMD_PORT_ENABLE:
-        case CMD_PORT_WRITE:
-        case CMD_BUS_TIMING:
-            size = 2;
-            break;
-        case CMD_XDATA_WRITE:
-        case CMD_ZEROS:
-            size = 4;
-            break;
-        case CMD_XDATA_READ:
-            size = 3;
-            break;
-        default:
-            size = 1;
-            break;
-        }
-        if ((unsigned char)(length - at) < size)
-            break;
-        switch (cmd >> 4) {
-        case CMD_PORT_ENABLE:
-            OEC = OUT1BUF[at + 1];
-            break;
-        case CMD_PORT_WRITE:
-            OUTC = OUT1BUF[at + 1];
-            break;
-        case CMD_PORT_READ:
-            answer[answers++] = PINSC;
-            break;
-        case CMD_XDATA_WRITE:
-            *(volatile __xdata unsigned char *)(OUT1BUF[at + 1] | (OUT1BUF[at + 2] << 8)) =
-                OUT1BUF[at + 3];
-            break;
-        case CMD_XDATA_READ:
-            answer[answers++] =
-                *(volatile __xdata unsigned char *)(OUT1BUF[at + 1] | (OUT1BUF[at + 2] << 8));
-            break;
-        case CMD_ZEROS:
-            zeros += ((unsigned long)((OUT1BUF[at + 3] << 8) | OUT1BUF[at + 2]) << 6) |
-                     (OUT1BUF[at + 1] & 0x3F);
-            break;
-        case CMD_BUS_TIMING:
-            CKCON = (CKCON & ~CKCON_STRETCH_MASK) | ((cmd & 0x0F) ? 1 : 0);
-            FASTXFR = OUT1BUF[at + 1] | FASTXFR_FBLK;
-            break;
-        }
-        at += size;
-    }
-    OUT1BC = 0; /* the packet is used up: take the next one */
-
-    if (answers) {
-        unsigned char i;
-        wait_in2_free();
-        for (i = 0; i < answers; i++)
-            IN2BUF[i] = answer[i];
-        IN2BC = answers;
-    }
+    zeros = 0;
+    fw_command_packet();
     if (zeros)
         send_zeros(zeros);
 }
 
-static void arm_out_endpoints(void)
+/* Arms every OUT endpoint: those without a use are drained by the poll loop. */
+void fw_bus_reset(void)
 {
     OUT1BC = 0;
     OUT2BC = 0;
@@ -127,11 +96,6 @@ static void arm_out_endpoints(void)
     OUT7BC = 0;
 }
 
-void fw_bus_reset(void)
-{
-    arm_out_endpoints();
-}
-
 void main(void)
 {
     CKCON &= ~CKCON_STRETCH_MASK; /* MOVX in 2 cycles */
@@ -139,18 +103,7 @@ void main(void)
     PORTBCFG = 0;
     PORTCCFG = 0;
     ISOCTL = ISOCTL_ISODISAB;
-    USBPAIR = 0;
     FASTXFR = FASTXFR_FBLK;
-    IN07VAL = 0xFF;
-    OUT07VAL = 0xFF;
-    USBBAV = 0;
-    IN07IEN = 0;
-    OUT07IEN = 0;
-    USBIEN = USBIRQ_SUDAV | USBIRQ_URES;
-    arm_out_endpoints();
-
-    usb_renumerate();
-    EUSB = 1;
-    EA = 1;
+    usb_start(0, 0xFF); /* no pairs; every endpoint valid */
     fw_poll_loop();
 }

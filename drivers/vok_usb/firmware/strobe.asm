@@ -16,20 +16,12 @@ IN2BUF_PAGE = >IN2BUF
 ACC_BUSY   = ACC + EPCS_BUSY_BIT	; the busy bit of INnCS/OUTnCS once read into A
 PACKET     = EP_BUF_SIZE
 
+	.include "../../firmware/autoptr.inc"
+
 	.area ISEG    (DATA)
 pins:	.ds PACKET		; port C after each strobe of an EP4 packet
 
 	.area CSEG    (CODE)
-
-; Points the autopointer at a buffer (uses A and R1).
-	.macro	AUTOPTR_TO buf
-	mov	r1,#AUTOPTRH_L
-	mov	a,#>buf
-	movx	@r1,a
-	inc	r1
-	mov	a,#<buf
-	movx	@r1,a
-	.endm
 
 ; Throws away a packet of an endpoint that we do not use (its CS low byte).
 	.macro	DISCARD cs_l, ?skip

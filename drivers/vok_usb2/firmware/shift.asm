@@ -38,22 +38,15 @@ SERIAL_PINS = PORTCCFG_RXD0 | PORTCCFG_TXD0
 SCON0_ARMED = 0x11		; mode 0, CLK24/12, REN, RI set: nothing starts yet
 PACKET     = EP_BUF_SIZE
 
+	.include "../../firmware/autoptr.inc"
+	.include "vok_usb2_protocol.inc"
+
 	.area ISEG    (DATA)
 ; Answers of a packet. EP4 pushes each byte's TDO during the next byte, so its
 ; first entry is a placeholder and its answers start one byte in.
 answers:	.ds PACKET + 1
 
 	.area CSEG    (CODE)
-
-; Points the autopointer at a buffer (uses A and R1).
-	.macro	AUTOPTR_TO buf
-	mov	r1,#AUTOPTRH_L
-	mov	a,#>buf
-	movx	@r1,a
-	inc	r1
-	mov	a,#<buf
-	movx	@r1,a
-	.endm
 
 ; Seven of the eight TDI bits: each RR A brings the next bit to bit 5.
 	.macro	TDI_BITS_1_TO_7
@@ -88,7 +81,7 @@ answers:	.ds PACKET + 1
 ; PC0 and PC1 to the serial port, its receiver armed, R1 on OUTA.
 	.macro	SERIAL_ON
 	mov	r1,#PORTCCFG_L
-	mov	a,#SERIAL_PINS
+	mov	a,#VOK_USB2_PIN_TDO | VOK_USB2_PIN_TCK ; PORTCCFG: PC0 = RxD0, PC1 = TxD0
 	movx	@r1,a
 	mov	SCON0,#SCON0_ARMED
 	mov	r1,#OUTA_L
@@ -256,7 +249,7 @@ ep6_byte:
 	movx	@r1,a
 	mov	r1,#OUTC_L
 	movx	@r1,a
-	orl	a,#TCK
+	orl	a,#VOK_USB2_PIN_TCK
 	movx	@r1,a		; the rising edge
 	mov	r1,#PINSC_L
 	movx	a,@r1

@@ -1,4 +1,4 @@
-/* Renumeration and the millisecond delay. */
+/* Start-up of the USB side, with the renumeration, and the millisecond delay. */
 #include "usbdev.h"
 
 void delay_ms(unsigned int ms) __naked
@@ -30,9 +30,19 @@ void delay_ms(unsigned int ms) __naked
     __endasm;
 }
 
-void usb_renumerate(void)
+void usb_start(unsigned char pairs, unsigned char valid)
 {
-    /* DISCOE clear floats the pull-up pin: the host sees a detach. */
+    USBPAIR = pairs;
+    IN07VAL = valid;
+    OUT07VAL = valid;
+    USBBAV = 0;
+    IN07IEN = 0; /* the endpoints are polled */
+    OUT07IEN = 0;
+    USBIEN = USBIRQ_SUDAV | USBIRQ_URES;
+    fw_bus_reset();
+
+    /* Renumeration. DISCOE clear floats the pull-up pin: the host sees a
+     * detach, long enough for hubs to notice. */
     USBCS = USBCS_DISCON | USBCS_RENUM;
     delay_ms(RENUM_DISCONNECT_MS);
     /* Requests that arrived before the detach belong to the old device. */
@@ -40,5 +50,9 @@ void usb_renumerate(void)
     IN07IRQ = 0xFF;
     OUT07IRQ = 0xFF;
     EXIF &= ~EXIF_USBINT;
+    /* Back with RENUM set: the host enumerates the board again, now with our
+     * descriptors, and the firmware answers its requests. */
     USBCS = USBCS_DISCOE | USBCS_RENUM;
+    EUSB = 1;
+    EA = 1;
 }
