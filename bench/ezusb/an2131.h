@@ -35,7 +35,6 @@ constexpr uint16_t outbc(int n) { return uint16_t(outcs(n) + 1); }
 // Bits of the registers.
 #define AN2131_BIT(name, mask) constexpr uint8_t name = mask;
 #include "an2131_registers.def"
-constexpr uint8_t EPCS_BSY = EPCS_BUSY; // EPCS_BUSY's earlier name, which the firmware tests still use
 
 // Points where the reference leaves the chip's behaviour open; each default is the
 // documented-most-likely choice.

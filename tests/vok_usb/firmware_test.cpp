@@ -78,7 +78,7 @@ protected:
     // the machine cycles that took.
     uint64_t cycles_until_armed(int ep) {
         uint64_t start = chip.cpu().cycles();
-        while (!(chip.peek(reg::outcs(ep)) & EPCS_BSY)) chip.cpu().step();
+        while (!(chip.peek(reg::outcs(ep)) & EPCS_BUSY)) chip.cpu().step();
         return chip.cpu().cycles() - start;
     }
 };

@@ -194,7 +194,7 @@ TEST_F(SpiFirmware, FullPacketCyclesPerByte) {
         uint64_t end_rise = 0;
         size_t target = board.tdi_bits.size() + (c.ep == 2 ? 128 : 64) * 8;
         while (board.tdi_bits.size() < target) chip.cpu().step();
-        while (!(chip.peek(reg::outcs(c.ep)) & EPCS_BSY)) chip.cpu().step();
+        while (!(chip.peek(reg::outcs(c.ep)) & EPCS_BUSY)) chip.cpu().step();
         end_rise = chip.cpu().cycles() - start;
         uint64_t per_packet = c.ep == 2 ? end_rise / 2 : end_rise;
         std::printf("EP%d: %llu machine cycles per 64-byte packet, %.2f per byte\n", c.ep,

@@ -14,14 +14,8 @@
         .globl _block_run
 
         .include "an2131.inc"
-REGISTER_PAGE = REG_PAGE
-OUTC_LOW = OUTC_L
-OUT2CS_LOW = OUT2CS_L
-OUT2BC_LOW = OUT2BC_L
-AUTOPTRH_LOW = AUTOPTRH_L
 OUT2BUF_HIGH = >OUT2BUF
 OUT2BUF_LOW = <OUT2BUF
-TCK = 0x20
 PACKET = EP_BUF_SIZE
 
         .include "vok_qrt_protocol.inc"
@@ -45,7 +39,7 @@ PACKET = EP_BUF_SIZE
 
 ; Points the autopointer at the received packet of EP2 OUT (R1 free, A lost).
         .macro POINT_AT_PACKET
-        mov r1,#AUTOPTRH_LOW
+        mov r1,#AUTOPTRH_L
         mov a,#OUT2BUF_HIGH
         movx @r1,a
         inc r1
@@ -54,8 +48,8 @@ PACKET = EP_BUF_SIZE
         .endm
 
         .macro PORT_REGISTERS
-        mov MPAGE,#REGISTER_PAGE
-        mov r0,#OUTC_LOW
+        mov MPAGE,#REG_PAGE
+        mov r0,#OUTC_L
         mov r3,#VOK_QRT_PORT_TCK
         .endm
 
@@ -83,7 +77,7 @@ short_packet:
         POINT_AT_PACKET
         lcall clock_bytes
 end_block:
-        mov r1,#OUT2BC_LOW
+        mov r1,#OUT2BC_L
         movx @r1,a
         clr a
         mov _block_full,a
@@ -121,7 +115,7 @@ _block_run:
         jnz full_loop
         ljmp full_done
 full_loop:
-        mov r1,#OUT2CS_LOW
+        mov r1,#OUT2CS_L
         movx a,@r1
         jb ACC+EPCS_BUSY_BIT,leave_full
         inc r1
@@ -132,7 +126,7 @@ full_loop:
         movx a,@dptr
         CLOCK_A
         .endm
-        mov r1,#OUT2BC_LOW
+        mov r1,#OUT2BC_L
         movx @r1,a
         djnz r4,00011$
         djnz r5,00011$
@@ -147,7 +141,7 @@ full_done:
 last_loop:
         mov a,_block_short
         jz 00021$
-        mov r1,#OUT2CS_LOW
+        mov r1,#OUT2CS_L
         movx a,@r1
         jb ACC+EPCS_BUSY_BIT,00021$
         inc r1
@@ -155,7 +149,7 @@ last_loop:
         mov r2,a
         POINT_AT_PACKET
         lcall clock_bytes
-        mov r1,#OUT2BC_LOW
+        mov r1,#OUT2BC_L
         movx a,@r1
         cjne a,#PACKET,00022$
         movx @r1,a

@@ -33,8 +33,6 @@
 
 	.include "an2131.inc"	; the chip's registers; NAME_L is a register's low byte
 ACC_BUSY   = ACC + EPCS_BUSY_BIT	; the busy bit of INnCS/OUTnCS once read into A
-TCK        = 0x02		; PC1
-SERIAL_PINS = PORTCCFG_RXD0 | PORTCCFG_TXD0
 SCON0_ARMED = 0x11		; mode 0, CLK24/12, REN, RI set: nothing starts yet
 PACKET     = EP_BUF_SIZE
 
