@@ -66,7 +66,9 @@ struct CoreSettings {
 
 class Cpu8051 {
 public:
-    // The bytes of one instruction, as its handler receives them.
+    // The bytes of one instruction, as its handler receives them. Whole words:
+    // with byte fields the decoder assembles it byte by byte in memory and
+    // reads it back whole, which stalls every instruction.
     struct Instr {
         unsigned at;  // address of the opcode
         unsigned op, o1, o2;
