@@ -47,7 +47,8 @@ struct SerialTiming {
 // public description of a compatible core, not from the chip's own manual, so
 // each of them can be replaced.
 struct CoreSettings {
-    // Machine cycles per opcode; the MOVX entries are ignored (see movx_cycles).
+    // Machine cycles per opcode (default: the opcode table's); the MOVX entries
+    // are ignored (see movx_cycles).
     std::array<uint8_t, 256> cycles = default_cycles();
     // MOVX cycles for each CKCON.MD value 0..7. Default: the linear law 2 + MD,
     // on-chip addresses included (the bus unit does not decode addresses).
@@ -63,11 +64,26 @@ struct CoreSettings {
     static std::array<uint8_t, 256> default_cycles();
 };
 
-// Bytes per opcode (0xA5, undefined, is a 1-byte NOP).
-extern const std::array<uint8_t, 256> kOpcodeBytes;
-
 class Cpu8051 {
 public:
+    // The bytes of one instruction, as its handler receives them. Whole words:
+    // with byte fields the decoder assembles it byte by byte in memory and
+    // reads it back whole, which stalls every instruction.
+    struct Instr {
+        unsigned at;  // address of the opcode
+        unsigned op, o1, o2;
+    };
+    // One row of the instruction set: mnemonic, length, machine cycles (MOVX:
+    // with no stretch) and the handler that runs it.
+    struct Opcode {
+        uint8_t code;
+        const char *mnemonic;
+        uint8_t bytes, cycles;
+        void (*run)(Cpu8051 &, Instr);
+    };
+    // Indexed by opcode; 0xA5, undefined, is a 1-byte NOP.
+    static const std::array<Opcode, 256> kOpcodes;
+
     // code points at the 64 KiB code space (on the AN2131 the same RAM as xdata
     // below 0x1B40); instructions are fetched from it directly.
     Cpu8051(CpuBus &bus, const uint8_t *code, const CoreSettings &settings = {});
@@ -133,8 +149,10 @@ private:
         std::array<SerialEvent, 32> events{};
     };
 
-    unsigned execute();
+    void run_one();
+    void execute();
     bool take_interrupt();
+    void set_int01(unsigned n, bool level);
     void check_interrupts_soon() const { irq_check_ = true; }
 
     uint8_t read_sfr(uint8_t addr);
@@ -151,8 +169,91 @@ private:
     uint8_t pop() { return iram_[sp_--]; }
     uint8_t &reg(unsigned n) { return iram_[rbase_ + n]; }
 
+    bool carry() const { return psw_ & 0x80; }
+    void set_carry(bool c) { psw_ = c ? (psw_ | 0x80) : (psw_ & 0x7F); }
     void add(uint8_t v, bool carry);
     void subb(uint8_t v);
+
+    // Instruction handlers (cpu8051_opcodes.cpp). pc_ already holds the next
+    // instruction's address when a handler runs; a jump overwrites it. A
+    // family of opcodes shares one handler, which reads and writes its
+    // operands through load/store of its operand kinds.
+    enum Operand : uint8_t {
+        Acc,   // A
+        Imm,   // #data in the first operand byte
+        Imm2,  // #data in the second (after a direct address)
+        Dir,   // direct address in the first operand byte: RAM below 0x80, else an SFR
+        Dir2,  // direct address in the second (the destination of MOV direct,direct)
+        Ind,   // @R0 or @R1 (opcode bit 0), internal RAM
+        Reg,   // R0..R7 (opcode bits 2..0) of the selected bank
+    };
+    // The table holds plain function pointers: a call through one is cheaper
+    // than through a pointer to member.
+    template <void (Cpu8051::*H)(Instr)> static void handler(Cpu8051 &c, Instr i) { (c.*H)(i); }
+    template <Operand K> uint8_t load(Instr i);
+    template <Operand K> void store(Instr i, uint8_t v);
+    uint8_t ri(Instr i) const { return iram_[rbase_ + (i.op & 1)]; }
+    void branch(uint8_t rel) { pc_ = static_cast<uint16_t>(pc_ + static_cast<int8_t>(rel)); }
+    void jump(Instr i, uint16_t to);  // an unconditional jump; notes a jump to itself
+    void call(uint16_t to);
+    void movx_timing();
+    // arithmetic
+    template <Operand K> void add_a(Instr i);
+    template <Operand K> void addc_a(Instr i);
+    template <Operand K> void subb_a(Instr i);
+    template <Operand K> void inc(Instr i);
+    template <Operand K> void dec(Instr i);
+    void inc_dptr(Instr i);
+    void mul_ab(Instr i);
+    void div_ab(Instr i);
+    void da_a(Instr i);
+    // logic
+    template <class F, Operand D, Operand S> void logic(Instr i);
+    void clr_a(Instr i);
+    void cpl_a(Instr i);
+    void rl_a(Instr i);
+    void rlc_a(Instr i);
+    void rr_a(Instr i);
+    void rrc_a(Instr i);
+    void swap_a(Instr i);
+    // moves
+    template <Operand D, Operand S> void mov(Instr i);
+    void mov_dptr(Instr i);
+    void movc_pc(Instr i);
+    void movc_dptr(Instr i);
+    template <bool Dptr> void movx_load(Instr i);
+    template <bool Dptr> void movx_store(Instr i);
+    void push_direct(Instr i);
+    void pop_direct(Instr i);
+    template <Operand K> void xch(Instr i);
+    void xchd(Instr i);
+    // jumps
+    void nop(Instr i);
+    void ajmp(Instr i);
+    void acall(Instr i);
+    void ljmp(Instr i);
+    void lcall(Instr i);
+    void ret(Instr i);
+    void reti(Instr i);
+    void sjmp(Instr i);
+    void jmp_a_dptr(Instr i);
+    void jc(Instr i);
+    void jnc(Instr i);
+    void jz(Instr i);
+    void jnz(Instr i);
+    template <Operand L, Operand R> void cjne(Instr i);
+    template <Operand K> void djnz(Instr i);
+    // bit operations
+    template <bool When> void jump_bit(Instr i);  // JB/JNB
+    void jbc(Instr i);
+    template <bool Invert> void orl_c(Instr i);
+    template <bool Invert> void anl_c(Instr i);
+    void mov_c_bit(Instr i);
+    void mov_bit_c(Instr i);
+    template <bool V> void set_bit(Instr i);  // SETB/CLR bit
+    void cpl_bit(Instr i);
+    template <bool V> void set_c(Instr i);  // SETB/CLR C
+    void cpl_c(Instr i);
 
     // The timers count lazily: up to the present when one of their registers is
     // read, and at the end of the instruction in which the next overflow falls.

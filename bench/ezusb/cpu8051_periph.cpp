@@ -2,17 +2,15 @@
 // to the end of each instruction; the serial engine also to the moment of a
 // MOVX strobe, so that pin events stay in the order of simulated time.
 #include "cpu8051.h"
+#include "cpu8051_sfr.h"
 
 #include <algorithm>
 
 namespace bench::ezusb {
 
-namespace {
+using namespace sfr;
 
-enum : uint8_t {
-    TCON = 0x88, TMOD = 0x89, TL0 = 0x8A, TL1 = 0x8B, TH0 = 0x8C, TH1 = 0x8D, CKCON = 0x8E,
-    SCON0 = 0x98, T2CON = 0xC8, RCAP2L = 0xCA, RCAP2H = 0xCB, TL2 = 0xCC, TH2 = 0xCD,
-};
+namespace {
 
 enum SerialKind : uint8_t { kData, kClockLow, kClockHigh, kSample, kFlag, kLoad };
 

@@ -183,6 +183,54 @@ TEST(Instructions, Programs) {
     }
 }
 
+// Bytes/cycles per opcode as the datasheet lays them out: a line per high
+// nibble, cells for the columns x0, x2, x3, x4, x5, x6-x7 and x8-xF (column
+// x1 is AJMP or ACALL, 2/3). MOVX cycles are those with no stretch.
+struct Cell {
+    const char *name;
+    uint8_t bytes, cycles;
+};
+const Cell kDatasheet[16][7] = {
+    {{"NOP", 1, 1}, {"LJMP", 3, 4}, {"RR", 1, 1}, {"INC", 1, 1}, {"INC", 2, 2}, {"INC", 1, 1}, {"INC", 1, 1}},
+    {{"JBC", 3, 4}, {"LCALL", 3, 4}, {"RRC", 1, 1}, {"DEC", 1, 1}, {"DEC", 2, 2}, {"DEC", 1, 1}, {"DEC", 1, 1}},
+    {{"JB", 3, 4}, {"RET", 1, 4}, {"RL", 1, 1}, {"ADD", 2, 2}, {"ADD", 2, 2}, {"ADD", 1, 1}, {"ADD", 1, 1}},
+    {{"JNB", 3, 4}, {"RETI", 1, 4}, {"RLC", 1, 1}, {"ADDC", 2, 2}, {"ADDC", 2, 2}, {"ADDC", 1, 1}, {"ADDC", 1, 1}},
+    {{"JC", 2, 3}, {"ORL", 2, 2}, {"ORL", 3, 3}, {"ORL", 2, 2}, {"ORL", 2, 2}, {"ORL", 1, 1}, {"ORL", 1, 1}},
+    {{"JNC", 2, 3}, {"ANL", 2, 2}, {"ANL", 3, 3}, {"ANL", 2, 2}, {"ANL", 2, 2}, {"ANL", 1, 1}, {"ANL", 1, 1}},
+    {{"JZ", 2, 3}, {"XRL", 2, 2}, {"XRL", 3, 3}, {"XRL", 2, 2}, {"XRL", 2, 2}, {"XRL", 1, 1}, {"XRL", 1, 1}},
+    {{"JNZ", 2, 3}, {"ORL", 2, 2}, {"JMP", 1, 3}, {"MOV", 2, 2}, {"MOV", 3, 3}, {"MOV", 2, 2}, {"MOV", 2, 2}},
+    {{"SJMP", 2, 3}, {"ANL", 2, 2}, {"MOVC", 1, 3}, {"DIV", 1, 5}, {"MOV", 3, 3}, {"MOV", 2, 2}, {"MOV", 2, 2}},
+    {{"MOV", 3, 3}, {"MOV", 2, 2}, {"MOVC", 1, 3}, {"SUBB", 2, 2}, {"SUBB", 2, 2}, {"SUBB", 1, 1}, {"SUBB", 1, 1}},
+    {{"ORL", 2, 2}, {"MOV", 2, 2}, {"INC", 1, 3}, {"MUL", 1, 5}, {"(undefined)", 1, 1}, {"MOV", 2, 2}, {"MOV", 2, 2}},
+    {{"ANL", 2, 2}, {"CPL", 2, 2}, {"CPL", 1, 1}, {"CJNE", 3, 4}, {"CJNE", 3, 4}, {"CJNE", 3, 4}, {"CJNE", 3, 4}},
+    {{"PUSH", 2, 2}, {"CLR", 2, 2}, {"CLR", 1, 1}, {"SWAP", 1, 1}, {"XCH", 2, 2}, {"XCH", 1, 1}, {"XCH", 1, 1}},
+    {{"POP", 2, 2}, {"SETB", 2, 2}, {"SETB", 1, 1}, {"DA", 1, 1}, {"DJNZ", 3, 4}, {"XCHD", 1, 1}, {"DJNZ", 2, 3}},
+    {{"MOVX", 1, 2}, {"MOVX", 1, 2}, {"MOVX", 1, 2}, {"CLR", 1, 1}, {"MOV", 2, 2}, {"MOV", 1, 1}, {"MOV", 1, 1}},
+    {{"MOVX", 1, 2}, {"MOVX", 1, 2}, {"MOVX", 1, 2}, {"CPL", 1, 1}, {"MOV", 2, 2}, {"MOV", 1, 1}, {"MOV", 1, 1}},
+};
+
+// Every opcode's row against the datasheet, and the core taking that many
+// cycles for it (zero operands, CKCON.MD = 0).
+TEST(Instructions, OpcodeTableMatchesTheDatasheet) {
+    constexpr int kColumn[16] = {0, -1, 1, 2, 3, 4, 5, 5, 6, 6, 6, 6, 6, 6, 6, 6};
+    Rig rig;
+    for (int op = 0; op < 256; ++op) {
+        const Cell c = (op & 15) == 1 ? Cell{op & 0x10 ? "ACALL" : "AJMP", 2, 3}
+                                      : kDatasheet[op >> 4][kColumn[op & 15]];
+        const Cpu8051::Opcode &row = Cpu8051::kOpcodes[op];
+        SCOPED_TRACE(testing::Message() << std::hex << op << " " << row.mnemonic);
+        EXPECT_EQ(row.code, op);
+        const std::string mnemonic = row.mnemonic;
+        EXPECT_EQ(mnemonic.substr(0, mnemonic.find(' ')), c.name);
+        EXPECT_EQ(row.bytes, c.bytes);
+        EXPECT_EQ(row.cycles, c.cycles);
+        rig.bus.load({static_cast<uint8_t>(op), 0, 0});
+        rig.cpu.reset();
+        rig.cpu.set_sfr(0x8E, 0);
+        EXPECT_EQ(rig.cpu.step(), c.cycles);
+    }
+}
+
 TEST(Instructions, MovxStretchFollowsCkcon) {
     struct { uint8_t op, md; unsigned cycles; } cases[] = {
         {0xE0, 0, 2}, {0xE0, 1, 3}, {0xF0, 7, 9}, {0xF2, 3, 5}, {0xE3, 0, 2},

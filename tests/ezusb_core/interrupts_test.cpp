@@ -104,20 +104,33 @@ TEST(Interrupts, AutovectorReplacesTheLowByteOfTheUsbJump) {
     }
 }
 
-TEST(Interrupts, EdgeTriggeredInt0LatchesAndVectorClears) {
-    Rig rig;
-    // LJMP 0x30; there TCON.IT0=1, IE=0x81, SJMP $; ISR at 3: INC 0x30, RETI
-    rig.bus.load({0x02, 0x00, 0x30});
-    rig.bus.load({0x75, 0x88, 0x01, 0x75, 0xA8, 0x81, 0x80, 0xFE}, 0x30);
-    rig.bus.load({0x05, 0x30, 0x32}, 0x03);
-    rig.run();
-    rig.cpu.set_int0(false);
-    EXPECT_EQ(rig.cpu.sfr(TCON) & 0x02, 0x02);
-    rig.cpu.step();
-    EXPECT_EQ(rig.cpu.pc(), 0x03);
-    EXPECT_EQ(rig.cpu.sfr(TCON) & 0x02, 0);
-    for (int i = 0; i < 4; ++i) rig.cpu.step();
-    EXPECT_EQ(rig.cpu.iram()[0x30], 1);  // the low level held no new edge
+TEST(Interrupts, ExternalInt0AndInt1LevelThenEdge) {
+    struct { const char *name; bool int1; uint8_t it, flag, enable, vector; } cases[] = {
+        {"int0", false, 0x01, 0x02, 0x01, 0x03},
+        {"int1", true, 0x04, 0x08, 0x04, 0x13},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        auto pin = [&](bool level) { c.int1 ? rig.cpu.set_int1(level) : rig.cpu.set_int0(level); };
+        // Level-triggered after reset: the flag follows the pin.
+        pin(false);
+        EXPECT_EQ(rig.cpu.sfr(TCON) & c.flag, c.flag);
+        pin(true);
+        EXPECT_EQ(rig.cpu.sfr(TCON) & c.flag, 0);
+        // LJMP 0x30; there TCON.ITn=1, IE=0x80|EXn, SJMP $; ISR: INC 0x30, RETI
+        rig.bus.load({0x02, 0x00, 0x30});
+        rig.bus.load({0x75, 0x88, c.it, 0x75, 0xA8, static_cast<uint8_t>(0x80 | c.enable), 0x80, 0xFE}, 0x30);
+        rig.bus.load({0x05, 0x30, 0x32}, c.vector);
+        rig.run();
+        pin(false);
+        EXPECT_EQ(rig.cpu.sfr(TCON) & c.flag, c.flag);
+        rig.cpu.step();
+        EXPECT_EQ(rig.cpu.pc(), c.vector);
+        EXPECT_EQ(rig.cpu.sfr(TCON) & c.flag, 0);
+        for (int i = 0; i < 4; ++i) rig.cpu.step();
+        EXPECT_EQ(rig.cpu.iram()[0x30], 1);  // the low level held no new edge
+    }
 }
 
 TEST(Interrupts, IdleWaitsForAnInterrupt) {
