@@ -13,7 +13,7 @@ namespace {
 // are xdata registers of the chip).
 constexpr std::array<bool, 128> sfr_map() {
     std::array<bool, 128> m{};
-    for (uint8_t a : {SP, DPL0, DPH0, DPL1, DPH1, DPS, PCON, TCON, TMOD, TL0, TL1, TH0, TH1,
+    for (uint8_t a : {SP, DPL, DPH, DPL1, DPH1, DPS, PCON, TCON, TMOD, TL0, TL1, TH0, TH1,
                       CKCON, SPC_FNC, EXIF, MPAGE, SCON0, SBUF0, IE, IP, SCON1, SBUF1, T2CON,
                       RCAP2L, RCAP2H, TL2, TH2, PSW, EICON, ACC, EIE, B, EIP})
         m[a - 0x80] = true;
@@ -76,8 +76,8 @@ uint8_t Cpu8051::sfr(uint8_t addr) const {
     case B: return b_;
     case PSW: return psw();
     case SP: return sp_;
-    case DPL0: return dptr_[0] & 0xFF;
-    case DPH0: return dptr_[0] >> 8;
+    case DPL: return dptr_[0] & 0xFF;
+    case DPH: return dptr_[0] >> 8;
     case DPL1: return dptr_[1] & 0xFF;
     case DPH1: return dptr_[1] >> 8;
     case DPS: return dps_;
@@ -100,8 +100,8 @@ void Cpu8051::write_sfr(uint8_t addr, uint8_t value) {
     case B: b_ = value; return;
     case PSW: set_psw(value); return;
     case SP: sp_ = value; return;
-    case DPL0: dptr_[0] = (dptr_[0] & 0xFF00) | value; return;
-    case DPH0: dptr_[0] = (dptr_[0] & 0x00FF) | value << 8; return;
+    case DPL: dptr_[0] = (dptr_[0] & 0xFF00) | value; return;
+    case DPH: dptr_[0] = (dptr_[0] & 0x00FF) | value << 8; return;
     case DPL1: dptr_[1] = (dptr_[1] & 0xFF00) | value; return;
     case DPH1: dptr_[1] = (dptr_[1] & 0x00FF) | value << 8; return;
     case DPS: dps_ = value & 0x01; return;  // bits 7..1 read 0, so INC DPS toggles
