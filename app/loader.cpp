@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console.h"
@@ -85,6 +86,16 @@ template <typename Fn> int32_t bind(Fn &slot, const char *name)
     return found;
 }
 
+bool bind_each() { return true; }
+
+// Binds each slot to the name after it, in order; every name is looked up, so
+// that each missing one is reported. True when all were found.
+template <typename Fn, typename... More> bool bind_each(Fn &slot, const char *name, More &&...more)
+{
+    const bool found = bind(slot, name) != 0;
+    return bind_each(std::forward<More>(more)...) && found;
+}
+
 } // namespace
 
 int32_t get_dll_func(void **slot, const char *name)
@@ -103,7 +114,7 @@ int32_t dll_setup(const char *name, int32_t mode)
     const std::string lower = lowered(name);
     driver_search search;
     driver.dllHandle = open_typed_then_lower(name, lower.c_str(),
-                                      [&search](const char *n) { return load_driver_library(n, search); });
+                                             [&search](const char *n) { return load_driver_library(n, search); });
     if (driver.dllHandle == nullptr) {
         say("Can't open '%s.DLL'\n", printable(lower.c_str()).c_str());
         report_driver_search(search);
@@ -115,10 +126,7 @@ int32_t dll_setup(const char *name, int32_t mode)
         driver.sh_start = jtag_start;
         driver.sh_write = jtag_write;
         driver.sh_done_level = jtag_done;
-        ok = true;
-        ok &= bind(driver.sh_init, "jtag_init") != 0;
-        ok &= bind(driver.sh_power, "jtag_power") != 0;
-        ok &= bind(driver.sh_end, "jtag_end") != 0;
+        ok = bind_each(driver.sh_init, "jtag_init", driver.sh_power, "jtag_power", driver.sh_end, "jtag_end");
         if (ok) {
             if (bind(driver.jtag_txrx, "jtag_xfer")) {
                 driver.bscan_convert_bit_order_in = 0;
@@ -128,21 +136,12 @@ int32_t dll_setup(const char *name, int32_t mode)
                 ok = false;
             }
         }
-        if (ok)
-            bind(driver.jtag_version, "jtag_version");
     } else if (mode == MODE_SSERIAL) {
         driver.sh_start = xcclk_start;
         driver.sh_write = xcclk_write;
         driver.sh_done_level = serial_done_level;
-        ok = true;
-        ok &= bind(driver.sh_init, "ss_init") != 0;
-        ok &= bind(driver.sh_power, "ss_power") != 0;
-        ok &= bind(driver.xcclk_tx, "ss_tx") != 0;
-        ok &= bind(driver.xcclk_program, "ss_program") != 0;
-        ok &= bind(driver.xcclk_done, "ss_done") != 0;
-        ok &= bind(driver.sh_end, "ss_end") != 0;
-        if (ok)
-            bind(driver.jtag_version, "jtag_version");
+        ok = bind_each(driver.sh_init, "ss_init", driver.sh_power, "ss_power", driver.xcclk_tx, "ss_tx",
+                       driver.xcclk_program, "ss_program", driver.xcclk_done, "ss_done", driver.sh_end, "ss_end");
     } else {
         warn("Mode %s is not supported by this program: use -mode bscan or -mode sserial\n",
              mode >= 0 && mode <= MODE_SSERIAL ? md_str[mode] : "?");
@@ -152,6 +151,7 @@ int32_t dll_setup(const char *name, int32_t mode)
         driver = driver_binding{};
         return 0;
     }
+    bind(driver.jtag_version, "jtag_version"); // optional, under this name in both modes
     return 1;
 }
 

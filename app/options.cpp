@@ -56,8 +56,8 @@ enum {
 // The spelling of "sserial" that the usage text shows selects the same mode.
 constexpr const char *SSERIAL_AS_USAGE_SPELLS_IT = "sserlal";
 
-constexpr int RSP_PIECE = 254;           // characters per response-file read
-constexpr long RSP_LIMIT = 64 * 1024;    // bytes read of one response file
+constexpr int RSP_PIECE = 254;        // characters per response-file read
+constexpr long RSP_LIMIT = 64 * 1024; // bytes read of one response file
 
 // Reads the number at the start of word as the conversion "%X" (base 16, an
 // optional 0x) or "%d" (base 10) would, into value when it lies in lo..hi.
@@ -104,6 +104,14 @@ bool read_number(const char *option, const char *word, int base, int64_t lo, int
              printable(std::string(word, p).c_str()).c_str());
     value = v;
     return true;
+}
+
+// A signed decimal setting, as "%d" reads it; see read_number.
+void read_decimal(const char *option, const char *word, int32_t &setting)
+{
+    int64_t v = 0;
+    if (read_number(option, word, 10, INT32_MIN, INT32_MAX, v))
+        setting = static_cast<int32_t>(v);
 }
 
 int mode_of(const char *keyword)
@@ -155,12 +163,9 @@ int analyze_option_typed(char *word, char *next, const char *word_typed, const c
             settings.port_addr = static_cast<uint32_t>(v);
         return 2;
     }
-    case OPT_BAUD: {
-        int64_t v = 0;
-        if (read_number("-baud", next, 10, INT32_MIN, INT32_MAX, v))
-            settings.baudrate = static_cast<int32_t>(v);
+    case OPT_BAUD:
+        read_decimal("-baud", next, settings.baudrate);
         return 2;
-    }
     case OPT_MODE: {
         const int mode = mode_of(next);
         if (mode >= 0)
@@ -182,12 +187,9 @@ int analyze_option_typed(char *word, char *next, const char *word_typed, const c
     case OPT_CONTINUE:
         settings.continus_mode = 1;
         return 1;
-    case OPT_TARGET: {
-        int64_t v = 0;
-        if (read_number("-target", next, 10, INT32_MIN, INT32_MAX, v))
-            settings.bscan_tdo_chips = static_cast<int32_t>(v);
+    case OPT_TARGET:
+        read_decimal("-target", next, settings.bscan_tdo_chips);
         return 2;
-    }
     default:
         return 1;
     }
@@ -365,7 +367,8 @@ void read_settings(int argc, char **argv)
         file_option(settings.rsp_name_typed, true);
     file_option("vokisp.rsp");
     if (std::strstr(settings.filename, ".bit") == nullptr) {
-        if (std::strlen(settings.filename) + 4 >= PATH_SIZE || std::strlen(settings.filename_typed) + 4 >= PATH_SIZE) {
+        if (std::strlen(settings.filename) + 4 >= PATH_SIZE ||
+            std::strlen(settings.filename_typed) + 4 >= PATH_SIZE) {
             say("Name too long for the bitstream file name: at most %d characters before \".bit\"\n",
                 PATH_SIZE - 5);
             option_name_error = 1;
