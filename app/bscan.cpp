@@ -7,19 +7,12 @@
 #include <cstring>
 #include <string>
 
+#include "chain.h"
 #include "console.h"
-
 #include "devlist.h"
+#include "driver_binding.h"
 
-// The chain as discovered and the fill around the target.
-chain_entry dev_chain[CHAIN_CAPACITY];
-int32_t bscan_num_chain = 0;
-int32_t bscan_tdo_bypass = 0;
-int32_t bscan_tdi_bypass = 0;
-int32_t bscan_tdo_ir = 0;
-int32_t bscan_tdi_ir = 0;
-int32_t bscan_before_dr = 0;
-int32_t bscan_after_dr = 0;
+jtag_chain chain;
 
 namespace {
 
@@ -32,7 +25,7 @@ constexpr int32_t max_count = CHAIN_CAPACITY + 1;
 
 void shift(const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t tms, int32_t tms_last)
 {
-    jtag_txrx(tdi, tdo, bits, tms, tms_last);
+    driver.jtag_txrx(tdi, tdo, bits, tms, tms_last);
 }
 
 // Shifts count one bits; a fill longer than the ones buffer goes in several calls.
@@ -49,7 +42,7 @@ void shift_ones(int32_t count, int32_t tms_last)
 // Received bytes into stream order when the driver delivers them least significant bit first.
 void to_stream_order(uint8_t *buffer, int32_t bytes)
 {
-    if (bscan_convert_bit_order_in == 1) {
+    if (driver.bscan_convert_bit_order_in == 1) {
         for (int32_t i = 0; i < bytes; ++i)
             buffer[i] = swap_byte(buffer[i]);
     }
@@ -86,20 +79,20 @@ int32_t bscan_inst(uint8_t instruction, const uint8_t *tdi, uint8_t *tdo, int32_
     shift(nullptr, nullptr, 2, 1, 1); // Select-DR-Scan, Select-IR-Scan
     shift(nullptr, nullptr, 2, 0, 0); // Capture-IR, Shift-IR
     // The bits shifted first travel furthest: BYPASS for the devices nearer TDO.
-    if (bscan_tdo_ir > 0)
-        shift_ones(bscan_tdo_ir, 0);
+    if (chain.bscan_tdo_ir > 0)
+        shift_ones(chain.bscan_tdo_ir, 0);
     // Bit 0 of the opcode goes first.
     const uint8_t opcode = swap_byte(instruction);
-    if (bscan_tdi_ir > 0) {
+    if (chain.bscan_tdi_ir > 0) {
         shift(&opcode, nullptr, 5, 0, 0);
-        shift_ones(bscan_tdi_ir, 1);
+        shift_ones(chain.bscan_tdi_ir, 1);
     } else {
         shift(&opcode, nullptr, 5, 0, 1);
     }
     shift(nullptr, nullptr, 2, 1, 1); // Update-IR, Select-DR-Scan
     shift(nullptr, nullptr, 2, 0, 0); // Capture-DR, Shift-DR
-    if (bscan_before_dr > 0)
-        shift(nullptr, nullptr, bscan_before_dr, 0, 0);
+    if (chain.bscan_before_dr > 0)
+        shift(nullptr, nullptr, chain.bscan_before_dr, 0, 0);
     if (bits > 0)
         bscan_dr(tdi, tdo, bits, last);
     return 0;
@@ -116,10 +109,10 @@ int32_t bscan_dr(const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t last)
         if (bits > 0)
             shift(tdi, tdo, bits, 0, 0);
     } else {
-        if (bscan_after_dr > 0) {
+        if (chain.bscan_after_dr > 0) {
             if (bits > 0)
                 shift(tdi, tdo, bits, 0, 0);
-            shift(nullptr, nullptr, bscan_after_dr, 0, 1);
+            shift(nullptr, nullptr, chain.bscan_after_dr, 0, 1);
         } else if (bits > 0) {
             shift(tdi, tdo, bits, 0, 1);
         } else {
@@ -136,8 +129,8 @@ int32_t bscan_dr(const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t last)
 int32_t bscan_bypass_capture(uint8_t *capture, int32_t bits)
 {
     int32_t total = 0;
-    for (int32_t i = 0; i < bscan_num_chain; ++i)
-        total += dev_chain[i].ir_len;
+    for (int32_t i = 0; i < chain.bscan_num_chain; ++i)
+        total += chain.dev_chain[i].ir_len;
     bits = std::min({bits, total, ones_bits});
     if (bits <= 0)
         return 0;
@@ -156,9 +149,9 @@ int32_t bscan_scan_chain()
     std::array<uint8_t, 8> capture{};
     std::array<uint8_t, 4 * CHAIN_CAPACITY> ids{};
 
-    for (chain_entry &entry : dev_chain)
+    for (chain_entry &entry : chain.dev_chain)
         entry = chain_entry{nullptr, 0, 0};
-    bscan_num_chain = 0;
+    chain.bscan_num_chain = 0;
 
     shift(nullptr, nullptr, 6, 1, 0); // Test-Logic-Reset, Run-Test/Idle
     shift(nullptr, nullptr, 2, 1, 1);
@@ -185,7 +178,7 @@ int32_t bscan_scan_chain()
     shift(nullptr, nullptr, 6, 1, 0); // Test-Logic-Reset loads IDCODE, then Run-Test/Idle
     if (count > CHAIN_CAPACITY)
         return 0;
-    bscan_num_chain = count;
+    chain.bscan_num_chain = count;
 
     if (count > 0) {
         shift(nullptr, nullptr, 1, 1, 1);
@@ -196,14 +189,14 @@ int32_t bscan_scan_chain()
     to_stream_order(ids.data(), 4 * count);
 
     const int32_t found =
-        build_device_chain(dev_chain, CHAIN_CAPACITY, capture.data(), ir_bits, ids.data(), 32 * count);
-    if (found != bscan_num_chain)
+        build_device_chain(chain.dev_chain, CHAIN_CAPACITY, capture.data(), ir_bits, ids.data(), 32 * count);
+    if (found != chain.bscan_num_chain)
         return 0;
     // The IR lengths of the table must account for every IR bit measured, or every
     // instruction scan would be misaligned.
     int32_t table_ir = 0;
     for (int32_t i = 0; i < found; ++i)
-        table_ir += dev_chain[i].ir_len;
+        table_ir += chain.dev_chain[i].ir_len;
     return table_ir == ir_bits ? 1 : 0;
 }
 
@@ -211,8 +204,8 @@ int32_t bscan_device_autoditect(uint32_t idcode)
 {
     int32_t found = -1;
     int32_t matches = 0;
-    for (int32_t i = 0; i < bscan_num_chain; ++i) {
-        if ((dev_chain[i].idcode & 0x0FFFFFFFu) == idcode) {
+    for (int32_t i = 0; i < chain.bscan_num_chain; ++i) {
+        if ((chain.dev_chain[i].idcode & 0x0FFFFFFFu) == idcode) {
             found = i;
             ++matches;
         }
@@ -224,25 +217,25 @@ int32_t bscan_device_autoditect(uint32_t idcode)
 
 void bscan_select(int32_t target)
 {
-    const int32_t n = bscan_num_chain;
-    bscan_tdo_bypass = target;
-    bscan_tdi_bypass = n - target - 1;
-    bscan_before_dr = bscan_tdo_bypass;
-    bscan_after_dr = bscan_tdi_bypass;
-    bscan_tdo_ir = 0;
-    bscan_tdi_ir = 0;
+    const int32_t n = chain.bscan_num_chain;
+    chain.bscan_tdo_bypass = target;
+    chain.bscan_tdi_bypass = n - target - 1;
+    chain.bscan_before_dr = chain.bscan_tdo_bypass;
+    chain.bscan_after_dr = chain.bscan_tdi_bypass;
+    chain.bscan_tdo_ir = 0;
+    chain.bscan_tdi_ir = 0;
     for (int32_t i = 0; i < n; ++i) {
         if (i < target)
-            bscan_tdo_ir += dev_chain[i].ir_len;
+            chain.bscan_tdo_ir += chain.dev_chain[i].ir_len;
         else if (i > target)
-            bscan_tdi_ir += dev_chain[i].ir_len;
+            chain.bscan_tdi_ir += chain.dev_chain[i].ir_len;
     }
 
     std::string line = "JTAG Chain : TDO ";
     for (int32_t i = 0; i < n; ++i) {
         char entry[64];
         std::snprintf(entry, sizeof entry, "-<-%c%s[%08XH]", i == target ? '*' : ' ',
-                      dev_chain[i].name != nullptr ? dev_chain[i].name : "", dev_chain[i].idcode);
+                      chain.dev_chain[i].name != nullptr ? chain.dev_chain[i].name : "", chain.dev_chain[i].idcode);
         line += entry;
     }
     say("%s-<-TDI\n", line.c_str());

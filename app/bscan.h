@@ -3,7 +3,6 @@
 
 #include <cstdint>
 
-#include "vokusb.h"
 
 int32_t bscan_reset(int32_t count);
 int32_t bscan_inst(uint8_t instruction, const uint8_t *tdi, uint8_t *tdo, int32_t bits, int32_t last);

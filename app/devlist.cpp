@@ -128,7 +128,7 @@ uint32_t get_bit(const uint8_t *stream, int32_t start, int32_t count)
     return value;
 }
 
-int32_t build_device_chain(chain_entry *chain, int32_t capacity, const uint8_t *ir_stream,
+int32_t build_device_chain(chain_entry *entries, int32_t capacity, const uint8_t *ir_stream,
                            int32_t ir_bits, const uint8_t *id_stream, int32_t id_bits)
 {
     int32_t ir_pos = 0;
@@ -136,7 +136,7 @@ int32_t build_device_chain(chain_entry *chain, int32_t capacity, const uint8_t *
     int32_t filled = 0;
     while (ir_pos < ir_bits && id_pos + 32 <= id_bits && filled < capacity) {
         const uint32_t idcode = get_bit(id_stream, id_pos, 32);
-        chain_entry &entry = chain[filled];
+        chain_entry &entry = entries[filled];
         entry = chain_entry{nullptr, 0, 0};
         for (const device_row *row = device_list; row->name != nullptr; ++row) {
             if (row->idcode != (idcode & 0x0FFFFFFFu))

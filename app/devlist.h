@@ -4,11 +4,16 @@
 #include <cstdint>
 #include <string>
 
-#include "vokusb.h"
-
 struct device_row {
     const char *name; // part name without "XC", null in the end marker
     uint32_t idcode;  // version field (bits 31..28) cleared
+    int32_t ir_len;
+};
+
+// One device of a chain as identified.
+struct chain_entry {
+    const char *name; // device-table name, null when empty
+    uint32_t idcode;  // as read, version field included
     int32_t ir_len;
 };
 
@@ -19,7 +24,7 @@ uint32_t get_bit(const uint8_t *stream, int32_t start, int32_t count);
 
 // Identifies the devices of a chain from its IR capture and IDCODE streams.
 // Returns the number of entries filled, or -1 when a device is not in the table.
-int32_t build_device_chain(chain_entry *chain, int32_t capacity, const uint8_t *ir_stream,
+int32_t build_device_chain(chain_entry *entries, int32_t capacity, const uint8_t *ir_stream,
                            int32_t ir_bits, const uint8_t *id_stream, int32_t id_bits);
 
 // The row that a .bit part name names: case is ignored, a leading "xc" is

@@ -7,7 +7,7 @@
 
 #include "bscan.h"
 #include "platform.h"
-#include "vokusb.h"
+#include "chain.h"
 
 namespace {
 
@@ -73,8 +73,8 @@ uint8_t spi_opened = 0;
 
 // Packets reach the target at a multiple of 32 bits from the start of Shift-DR: the
 // BYPASS bits of the devices on the TDI side arrive first, then this fill.
-void alignment_fill_on() { bscan_before_dr = (32 - bscan_tdi_bypass % 32) % 32; }
-void alignment_fill_off() { bscan_before_dr = bscan_tdo_bypass; }
+void alignment_fill_on() { chain.bscan_before_dr = (32 - chain.bscan_tdi_bypass % 32) % 32; }
+void alignment_fill_off() { chain.bscan_before_dr = chain.bscan_tdo_bypass; }
 
 } // namespace
 

@@ -1,6 +1,6 @@
 #include "startup_clock.h"
 
-#include "vokusb.h"
+#include "strategy.h"
 
 namespace {
 

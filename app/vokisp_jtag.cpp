@@ -1,15 +1,20 @@
 // Boundary-scan configuration strategy: discover the chain, pick and identify the
 // target, shut it down, stream the bitstream through CFG_IN, start it and check it.
+#include "vokisp_jtag.h"
+
 #include <string>
 
 #include "bscan.h"
+#include "chain.h"
 #include "console.h"
 #include "devlist.h"
 #include "packet_end.h"
+#include "settings.h"
 #include "sp2jtag.h"
 #include "startup_clock.h"
-#include "vokisp.h"
-#include "vokusb.h"
+#include "strategy.h"
+
+char bitstream_part[PART_NAME_SIZE] = "";
 
 namespace {
 
@@ -38,23 +43,23 @@ constexpr uint32_t CAPTURE_DONE = 1u << 2;
 int32_t target_ir_capture()
 {
     uint8_t capture[8];
-    const int32_t bits = bscan_tdo_ir + SPARTAN2_IR_LEN;
+    const int32_t bits = chain.bscan_tdo_ir + SPARTAN2_IR_LEN;
     if (bscan_bypass_capture(capture, bits) != bits)
         return -1;
-    const uint32_t value = get_bit(capture, bscan_tdo_ir, SPARTAN2_IR_LEN);
+    const uint32_t value = get_bit(capture, chain.bscan_tdo_ir, SPARTAN2_IR_LEN);
     return (value & CAPTURE_FIXED_MASK) == CAPTURE_FIXED ? static_cast<int32_t>(value) : -1;
 }
 
 // "0 XC18V02, 1 XC2S200": the chain from the TDO end, for messages.
 std::string chain_text()
 {
-    if (bscan_num_chain == 0)
+    if (chain.bscan_num_chain == 0)
         return "no devices";
     std::string text;
-    for (int32_t i = 0; i < bscan_num_chain; ++i) {
+    for (int32_t i = 0; i < chain.bscan_num_chain; ++i) {
         if (i > 0)
             text += ", ";
-        text += std::to_string(i) + " " + devlist_display_name(dev_chain[i].idcode);
+        text += std::to_string(i) + " " + devlist_display_name(chain.dev_chain[i].idcode);
     }
     return text;
 }
@@ -73,16 +78,16 @@ void say_unknown_part(const std::string &part)
 bool choose_target(uint32_t idcode)
 {
     const std::string part = printable(bitstream_part, sizeof bitstream_part);
-    if (bscan_tdo_chips >= 0) {
-        if (bscan_tdo_chips >= bscan_num_chain)
+    if (settings.bscan_tdo_chips >= 0) {
+        if (settings.bscan_tdo_chips >= chain.bscan_num_chain)
             return true; // refused later, as any index outside the chain
-        const uint32_t device = dev_chain[bscan_tdo_chips].idcode;
+        const uint32_t device = chain.dev_chain[settings.bscan_tdo_chips].idcode;
         if (idcode != 0 && !devlist_same_part(idcode, device)) {
             say("Device %d of the chain is the %s, not the bitstream's part '%s': nothing configured\n",
-                bscan_tdo_chips, devlist_display_name(device).c_str(), part.c_str());
+                settings.bscan_tdo_chips, devlist_display_name(device).c_str(), part.c_str());
             return false;
         }
-        if (idcode == 0 && !part.empty() && target_chosen_automatically) {
+        if (idcode == 0 && !part.empty() && settings.target_chosen_automatically) {
             say_unknown_part(part);
             return false;
         }
@@ -93,18 +98,18 @@ bool choose_target(uint32_t idcode)
             say_unknown_part(part);
             return false;
         }
-        bscan_tdo_chips = 0;
-        target_chosen_automatically = true;
-        if (bscan_num_chain > 0)
+        settings.bscan_tdo_chips = 0;
+        settings.target_chosen_automatically = true;
+        if (chain.bscan_num_chain > 0)
             say("The bitstream names no part: configuring device 0, the %s nearest TDO\n",
-                devlist_display_name(dev_chain[0].idcode).c_str());
+                devlist_display_name(chain.dev_chain[0].idcode).c_str());
         return true;
     }
     std::string matches;
     int32_t found = -1;
     int32_t count = 0;
-    for (int32_t i = 0; i < bscan_num_chain; ++i) {
-        if (devlist_same_part(idcode, dev_chain[i].idcode)) {
+    for (int32_t i = 0; i < chain.bscan_num_chain; ++i) {
+        if (devlist_same_part(idcode, chain.dev_chain[i].idcode)) {
             matches += (count++ > 0 ? ", " : "") + std::to_string(i);
             found = i;
         }
@@ -119,8 +124,8 @@ bool choose_target(uint32_t idcode)
             matches.c_str(), part.c_str());
         return false;
     }
-    bscan_tdo_chips = found;
-    target_chosen_automatically = true;
+    settings.bscan_tdo_chips = found;
+    settings.target_chosen_automatically = true;
     return true;
 }
 
@@ -157,12 +162,12 @@ uint32_t jtag_start(uint32_t idcode)
     // bitstream's part.
     if (!choose_target(idcode))
         return ERR_TARGET;
-    if (bscan_tdo_chips >= bscan_num_chain)
+    if (settings.bscan_tdo_chips >= chain.bscan_num_chain)
         return ERR_TARGET;
-    bscan_select(bscan_tdo_chips);
+    bscan_select(settings.bscan_tdo_chips);
 
     // Every scan below loads a 5-bit instruction into the target.
-    const chain_entry &target = dev_chain[bscan_tdo_chips];
+    const chain_entry &target = chain.dev_chain[settings.bscan_tdo_chips];
     if (target.ir_len != SPARTAN2_IR_LEN) {
         say("Target %s has an IR of %d bits; only a Spartan-II (5 bits) can be configured\n",
             target.name != nullptr ? target.name : "?", target.ir_len);

@@ -7,19 +7,19 @@
 #include "packet_end.h"
 #include "platform.h"
 #include "startup_clock.h"
-#include "vokusb.h"
+#include "driver_binding.h"
 
 uint32_t xcclk_start(uint32_t)
 {
     startup_clock_reset();
     packet_end_reset();
-    xcclk_program(0);
+    driver.xcclk_program(0);
     platform_sleep_ms(50);
-    xcclk_program(1);
+    driver.xcclk_program(1);
     platform_sleep_ms(50);
     // A cleared FPGA holds DONE low. High here means that PROGRAM never reached
     // it, and data sent now would not configure it.
-    if (xcclk_done() != 0) {
+    if (driver.xcclk_done() != 0) {
         say("DONE is still high after the PROGRAM pulse: the FPGA was not cleared. Check that the cable "
             "drives PROGRAM, or switch the target supply off and on to clear it\n");
         return ERR_TARGET;
@@ -31,11 +31,11 @@ uint32_t xcclk_write(const uint8_t *data, uint32_t count, int32_t last)
 {
     startup_clock_scan(data, count);
     packet_end_scan(data, count);
-    xcclk_tx(data, static_cast<int32_t>(count));
+    driver.xcclk_tx(data, static_cast<int32_t>(count));
     if (!last)
         return 0;
     // DONE is read once, straight after the last data.
-    if (xcclk_done() != 0)
+    if (driver.xcclk_done() != 0)
         return 0;
     // A line of its own: the progress line before it ends in a carriage return.
     if (startup_clock_seen() == startup_clock::jtag)
@@ -55,7 +55,7 @@ void xcclk_break()
     static const uint8_t zeros[BLOCK_SIZE] = {};
     for (uint32_t left = packet_end_pad_bytes(); left > 0;) {
         const uint32_t n = std::min<uint32_t>(left, BLOCK_SIZE);
-        xcclk_tx(zeros, static_cast<int32_t>(n));
+        driver.xcclk_tx(zeros, static_cast<int32_t>(n));
         left -= n;
     }
 }

@@ -8,7 +8,7 @@
 #include "bscan.h"
 #include "devlist.h"
 #include "fake_chain.h"
-#include "vokisp.h"
+#include "vokisp_jtag.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ protected:
     fake::Order order() const { return GetParam(); }
 };
 
-std::string name_at(int i) { return dev_chain[i].name != nullptr ? dev_chain[i].name : "(none)"; }
+std::string name_at(int i) { return chain.dev_chain[i].name != nullptr ? chain.dev_chain[i].name : "(none)"; }
 
 TEST_P(ChainDiscovery, SingleSpartanPartsAreListedByTheFirstMatchingRow)
 {
@@ -40,58 +40,58 @@ TEST_P(ChainDiscovery, SingleSpartanPartsAreListedByTheFirstMatchingRow)
     };
     for (const Case &c : cases) {
         fake::reset_engine_state();
-        Chain chain({fake::spartan2(c.idcode)}, order());
+        Chain cable({fake::spartan2(c.idcode)}, order());
         ASSERT_EQ(bscan_scan_chain(), 1) << c.name;
-        EXPECT_EQ(bscan_num_chain, 1);
+        EXPECT_EQ(chain.bscan_num_chain, 1);
         EXPECT_EQ(name_at(0), c.name);
-        EXPECT_EQ(dev_chain[0].idcode, c.idcode) << "the full IDCODE, version field included";
-        EXPECT_EQ(dev_chain[0].ir_len, 5);
+        EXPECT_EQ(chain.dev_chain[0].idcode, c.idcode) << "the full IDCODE, version field included";
+        EXPECT_EQ(chain.dev_chain[0].ir_len, 5);
     }
 }
 
 TEST_P(ChainDiscovery, PromNearestTdoWithSpartanBehind)
 {
-    Chain chain({fake::prom(XC18V02), fake::spartan2(XC2S100)}, order());
+    Chain cable({fake::prom(XC18V02), fake::spartan2(XC2S100)}, order());
     ASSERT_EQ(bscan_scan_chain(), 1);
-    ASSERT_EQ(bscan_num_chain, 2);
+    ASSERT_EQ(chain.bscan_num_chain, 2);
     EXPECT_EQ(name_at(0), "18v02");
     EXPECT_EQ(name_at(1), "v100");
-    EXPECT_EQ(dev_chain[0].ir_len + dev_chain[1].ir_len, 13);
+    EXPECT_EQ(chain.dev_chain[0].ir_len + chain.dev_chain[1].ir_len, 13);
 
     testing::internal::CaptureStdout();
     bscan_select(1);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out, "JTAG Chain : TDO -<- 18v02[05025093H]-<-*v100[00614093H]-<-TDI\n");
-    EXPECT_EQ(bscan_tdo_ir, 8);
-    EXPECT_EQ(bscan_tdi_ir, 0);
-    EXPECT_EQ(bscan_before_dr, 1);
-    EXPECT_EQ(bscan_after_dr, 0);
+    EXPECT_EQ(chain.bscan_tdo_ir, 8);
+    EXPECT_EQ(chain.bscan_tdi_ir, 0);
+    EXPECT_EQ(chain.bscan_before_dr, 1);
+    EXPECT_EQ(chain.bscan_after_dr, 0);
 
     // The instruction scan begins with 8 one bits for the PROM, and the PROM ends in BYPASS.
     bscan_reset(6); // the discovery leaves the TAP in Exit1-DR
-    const size_t from = chain.calls.size();
+    const size_t from = cable.calls.size();
     bscan_inst(0x09, nullptr, nullptr, 0, 0);
-    EXPECT_EQ(chain.calls[from + 2].nbits, 8);
-    EXPECT_EQ(chain.calls[from + 2].tdi, std::vector<int>(8, 1));
-    EXPECT_EQ(chain.devices[0].ir, 0xFFu);
-    EXPECT_EQ(chain.devices[1].ir, 0x09u);
+    EXPECT_EQ(cable.calls[from + 2].nbits, 8);
+    EXPECT_EQ(cable.calls[from + 2].tdi, std::vector<int>(8, 1));
+    EXPECT_EQ(cable.devices[0].ir, 0xFFu);
+    EXPECT_EQ(cable.devices[1].ir, 0x09u);
 }
 
 TEST_P(ChainDiscovery, SpartanNearestTdoWithPromBehind)
 {
-    Chain chain({fake::spartan2(XC2S50), fake::prom(XC18V02)}, order());
+    Chain cable({fake::spartan2(XC2S50), fake::prom(XC18V02)}, order());
     ASSERT_EQ(bscan_scan_chain(), 1);
     EXPECT_EQ(bscan_device_autoditect(XC2S50), 0);
     bscan_select(0);
-    EXPECT_EQ(bscan_tdo_ir, 0);
-    EXPECT_EQ(bscan_tdi_ir, 8);
-    EXPECT_EQ(bscan_before_dr, 0);
-    EXPECT_EQ(bscan_after_dr, 1);
+    EXPECT_EQ(chain.bscan_tdo_ir, 0);
+    EXPECT_EQ(chain.bscan_tdi_ir, 8);
+    EXPECT_EQ(chain.bscan_before_dr, 0);
+    EXPECT_EQ(chain.bscan_after_dr, 1);
 }
 
 TEST_P(ChainDiscovery, TwoIdenticalPartsAreAmbiguous)
 {
-    Chain chain({fake::spartan2(XC2S100), fake::prom(XC18V02), fake::spartan2(0x10614093)}, order());
+    Chain cable({fake::spartan2(XC2S100), fake::prom(XC18V02), fake::spartan2(0x10614093)}, order());
     ASSERT_EQ(bscan_scan_chain(), 1);
     EXPECT_EQ(bscan_device_autoditect(XC2S100), -1);
     std::strcpy(bitstream_part, "2s100tq144");
@@ -103,7 +103,7 @@ TEST_P(ChainDiscovery, TwoIdenticalPartsAreAmbiguous)
 
 TEST_P(ChainDiscovery, UnmatchedPartNameTakesTheDeviceNearestTdo)
 {
-    Chain chain({fake::spartan2(XC2S15), fake::spartan2(XC2S200)}, order());
+    Chain cable({fake::spartan2(XC2S15), fake::spartan2(XC2S200)}, order());
     ASSERT_EQ(bscan_scan_chain(), 1);
     EXPECT_EQ(bscan_device_autoditect(0), 0);
     EXPECT_EQ(bscan_device_autoditect(XC2S200), 1);
@@ -111,7 +111,7 @@ TEST_P(ChainDiscovery, UnmatchedPartNameTakesTheDeviceNearestTdo)
 
 TEST_P(ChainDiscovery, UnknownDeviceFailsTheDiscovery)
 {
-    Chain chain({fake::spartan2(XC2S100), fake::generic(0x0ABCD093, 6)}, order());
+    Chain cable({fake::spartan2(XC2S100), fake::generic(0x0ABCD093, 6)}, order());
     EXPECT_EQ(bscan_scan_chain(), 0);
     testing::internal::CaptureStdout();
     EXPECT_EQ(jtag_start(XC2S100), ERR_TARGET);
@@ -122,7 +122,7 @@ TEST_P(ChainDiscovery, BadCapturePatternFailsTheDiscovery)
 {
     fake::Device d = fake::spartan2(XC2S100);
     d.ir_capture = 0x1E; // does not end in 01
-    Chain chain({d}, order());
+    Chain cable({d}, order());
     EXPECT_EQ(bscan_scan_chain(), 0);
 }
 
@@ -130,30 +130,30 @@ TEST_P(ChainDiscovery, IrLengthsThatDoNotAddUpFailTheDiscovery)
 {
     // A device answering with a Spartan-II IDCODE but a 6-bit instruction register.
     fake::Device d = fake::generic(XC2S100, 6);
-    Chain chain({d}, order());
+    Chain cable({d}, order());
     EXPECT_EQ(bscan_scan_chain(), 0);
 }
 
 TEST_P(ChainDiscovery, TdoStuckHighGivesAnEmptyChainAndNoTarget)
 {
-    Chain chain({fake::spartan2(XC2S100)}, order());
-    chain.stuck = fake::Stuck::High;
+    Chain cable({fake::spartan2(XC2S100)}, order());
+    cable.stuck = fake::Stuck::High;
     EXPECT_EQ(bscan_scan_chain(), 1);
-    EXPECT_EQ(bscan_num_chain, 0);
-    for (const fake::Call &c : chain.calls)
+    EXPECT_EQ(chain.bscan_num_chain, 0);
+    for (const fake::Call &c : cable.calls)
         EXPECT_GT(c.nbits, 0) << "no empty shift is handed to the cable";
     EXPECT_EQ(jtag_start(XC2S100), ERR_TARGET);
 }
 
 TEST_P(ChainDiscovery, TdoStuckLowStopsTheCountBeforeAnyIdcodeRead)
 {
-    Chain chain({fake::spartan2(XC2S100)}, order());
-    chain.stuck = fake::Stuck::Low;
+    Chain cable({fake::spartan2(XC2S100)}, order());
+    cable.stuck = fake::Stuck::Low;
     EXPECT_EQ(bscan_scan_chain(), 0);
     // 64 IR bits counted, then at most 9 device bits: no 32-bit IDCODE read after the capture.
-    EXPECT_EQ(chain.count_calls(0, 32), 1u) << "only the 64-bit IR capture";
+    EXPECT_EQ(cable.count_calls(0, 32), 1u) << "only the 64-bit IR capture";
     size_t single_reads = 0;
-    for (const fake::Call &c : chain.calls)
+    for (const fake::Call &c : cable.calls)
         single_reads += (c.nbits == 1 && c.has_tdo) ? 1 : 0;
     EXPECT_EQ(single_reads, 64u + 9u);
     testing::internal::CaptureStdout();
@@ -165,29 +165,29 @@ TEST_P(ChainDiscovery, EightDevicesFitNineFail)
 {
     std::vector<fake::Device> eight(8, fake::spartan2(XC2S15));
     {
-        Chain chain(eight, order());
+        Chain cable(eight, order());
         ASSERT_EQ(bscan_scan_chain(), 1);
-        EXPECT_EQ(bscan_num_chain, 8);
+        EXPECT_EQ(chain.bscan_num_chain, 8);
         EXPECT_EQ(name_at(7), "2s15");
     }
     fake::reset_engine_state();
     std::vector<fake::Device> nine(9, fake::spartan2(XC2S15));
-    Chain chain(nine, order());
+    Chain cable(nine, order());
     EXPECT_EQ(bscan_scan_chain(), 0);
-    EXPECT_EQ(chain.count_calls(0, 32), 1u) << "no IDCODE read";
+    EXPECT_EQ(cable.count_calls(0, 32), 1u) << "no IDCODE read";
 }
 
 TEST_P(ChainDiscovery, PromChosenAsTargetFailsTheStart)
 {
-    Chain chain({fake::prom(XC18V02), fake::spartan2(XC2S100)}, order());
-    bscan_tdo_chips = 0; // a bitstream without a part name may go anywhere -target says
+    Chain cable({fake::prom(XC18V02), fake::spartan2(XC2S100)}, order());
+    settings.bscan_tdo_chips = 0; // a bitstream without a part name may go anywhere -target says
     testing::internal::CaptureStdout();
     EXPECT_EQ(jtag_start(0), ERR_TARGET);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.find("JTAG Chain : TDO -<-*18v02[05025093H]-<- v100[00614093H]-<-TDI\n"), 0u) << out;
     EXPECT_NE(out.find("18v02 has an IR of 8 bits"), std::string::npos) << out;
     EXPECT_EQ(out.find("Device ID code"), std::string::npos) << "nothing scanned with the wrong IR length";
-    EXPECT_EQ(chain.devices[0].instructions_loaded, 1u) << "only the BYPASS load of the discovery";
+    EXPECT_EQ(cable.devices[0].instructions_loaded, 1u) << "only the BYPASS load of the discovery";
 }
 
 // The target must be the bitstream's part; nothing is shut down otherwise.
@@ -219,9 +219,9 @@ TEST_P(ChainDiscovery, TargetIsTheBitstreamsPartOrNothingIsTouched)
         std::vector<fake::Device> devices;
         for (uint32_t id : c.chain)
             devices.push_back(id == XC18V02 ? fake::prom(id) : fake::spartan2(id));
-        Chain chain(devices, order());
+        Chain cable(devices, order());
         std::strcpy(bitstream_part, c.part);
-        bscan_tdo_chips = c.target;
+        settings.bscan_tdo_chips = c.target;
         testing::internal::CaptureStdout();
         const uint32_t result = jtag_start(devlist_idcode_for_part(c.part));
         const std::string out = testing::internal::GetCapturedStdout();
@@ -229,7 +229,7 @@ TEST_P(ChainDiscovery, TargetIsTheBitstreamsPartOrNothingIsTouched)
         EXPECT_EQ(out.find(c.says), 0u) << out;
         EXPECT_EQ(out.find("FPGA shutdown") != std::string::npos, c.chosen >= 0) << out;
         if (c.chosen >= 0) {
-            EXPECT_EQ(bscan_tdo_chips, c.chosen);
+            EXPECT_EQ(settings.bscan_tdo_chips, c.chosen);
         }
     }
 }
@@ -237,7 +237,7 @@ TEST_P(ChainDiscovery, TargetIsTheBitstreamsPartOrNothingIsTouched)
 // An index chosen on an earlier pass stays, and each new bitstream is checked against it.
 TEST_P(ChainDiscovery, IndexChosenAutomaticallyIsCheckedOnLaterPasses)
 {
-    Chain chain({fake::spartan2(XC2S15), fake::spartan2(XC2S200)}, order());
+    Chain cable({fake::spartan2(XC2S15), fake::spartan2(XC2S200)}, order());
     const struct {
         const char *part;
         uint32_t result;
@@ -253,7 +253,7 @@ TEST_P(ChainDiscovery, IndexChosenAutomaticallyIsCheckedOnLaterPasses)
         EXPECT_EQ(jtag_start(devlist_idcode_for_part(p.part)), p.result) << p.part;
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(out.find(p.says), 0u) << out;
-        EXPECT_EQ(bscan_tdo_chips, 1);
+        EXPECT_EQ(settings.bscan_tdo_chips, 1);
     }
 }
 

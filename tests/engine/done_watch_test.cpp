@@ -6,7 +6,7 @@
 
 #include "bscan.h"
 #include "fake_chain.h"
-#include "vokisp.h"
+#include "vokisp_jtag.h"
 
 namespace {
 
@@ -46,18 +46,18 @@ TEST(DoneWatch, ReadsTheTargetsCaptureWhereverItSitsAndLeavesBypassLoaded)
         devices.back().ir_capture = c.capture;
         if (c.prom_after)
             devices.push_back(fake::prom(XC18V02));
-        fake::Chain chain(devices);
-        chain.state = c.start;
-        chain.stuck = c.tdo;
-        bscan_num_chain = static_cast<int32_t>(devices.size());
+        fake::Chain cable(devices);
+        cable.state = c.start;
+        cable.stuck = c.tdo;
+        chain.bscan_num_chain = static_cast<int32_t>(devices.size());
         for (size_t i = 0; i < devices.size(); ++i)
-            dev_chain[i] = chain_entry{"dev", devices[i].idcode, devices[i].ir_len};
+            chain.dev_chain[i] = chain_entry{"dev", devices[i].idcode, devices[i].ir_len};
         bscan_select(target);
 
         EXPECT_EQ(jtag_done(), c.done);
-        EXPECT_EQ(chain.state, fake::Tap::Idle);
+        EXPECT_EQ(cable.state, fake::Tap::Idle);
         if (c.tdo == fake::Stuck::None) {
-            for (const fake::Device &d : chain.devices)
+            for (const fake::Device &d : cable.devices)
                 EXPECT_EQ(d.ir, d.bypass);
         }
     }

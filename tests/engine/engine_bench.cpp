@@ -13,8 +13,9 @@
 
 #include "bscan.h"
 #include "sp2jtag.h"
-#include "vokisp.h"
-#include "vokusb.h"
+#include "chain.h"
+#include "driver_binding.h"
+#include "vokisp_jtag.h"
 
 namespace {
 
@@ -44,13 +45,13 @@ int main(int argc, char **argv)
     if (argc <= 2 || std::atoi(argv[2]) != 0)
         std::copy(std::begin(head), std::end(head), bitstream.begin());
 
-    jtag_txrx = no_op_shift;
-    bscan_convert_bit_order_in = 1;
+    driver.jtag_txrx = no_op_shift;
+    driver.bscan_convert_bit_order_in = 1;
     // A PROM on each side of the target, so that every fill is in use.
-    bscan_num_chain = 3;
-    dev_chain[0] = chain_entry{"18v02", 0x05025093, 8};
-    dev_chain[1] = chain_entry{"v200", 0x0061C093, 5};
-    dev_chain[2] = chain_entry{"18v04", 0x05026093, 8};
+    chain.bscan_num_chain = 3;
+    chain.dev_chain[0] = chain_entry{"18v02", 0x05025093, 8};
+    chain.dev_chain[1] = chain_entry{"v200", 0x0061C093, 5};
+    chain.dev_chain[2] = chain_entry{"18v04", 0x05026093, 8};
     std::FILE *saved = stdout;
     stdout = std::fopen("/dev/null", "w"); // the chain and status lines
     bscan_select(1);

@@ -105,8 +105,8 @@ Chain::Chain(std::vector<Device> devs, Order o) : devices(std::move(devs)), orde
     for (Device &d : devices)
         d.ir = d.idcode_inst;
     current = this;
-    jtag_txrx = shift_entry;
-    bscan_convert_bit_order_in = order == Order::LsbFirst ? 1 : 0;
+    driver.jtag_txrx = shift_entry;
+    driver.bscan_convert_bit_order_in = order == Order::LsbFirst ? 1 : 0;
 }
 
 Chain::~Chain()
@@ -210,14 +210,9 @@ std::string Chain::tms_string(size_t from_cycle) const
 
 void reset_engine_state()
 {
-    for (chain_entry &e : dev_chain)
-        e = chain_entry{nullptr, 0, 0};
-    bscan_num_chain = 0;
-    bscan_tdo_bypass = bscan_tdi_bypass = 0;
-    bscan_tdo_ir = bscan_tdi_ir = 0;
-    bscan_before_dr = bscan_after_dr = 0;
-    bscan_tdo_chips = -1;
-    target_chosen_automatically = false;
+    chain = jtag_chain{};
+    settings.bscan_tdo_chips = -1;
+    settings.target_chosen_automatically = false;
     bitstream_part[0] = '\0';
 }
 

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "vokusb.h"
+#include "chain.h"
+#include "driver_binding.h"
+#include "settings.h"
+#include "vokisp_jtag.h"
 
 namespace fake {
 

@@ -20,68 +20,68 @@ protected:
 
 TEST_F(Primitives, InstructionScanWith32DataBitsOnOneDevice)
 {
-    Chain chain({fake::spartan2(0x00608093)});
+    Chain cable({fake::spartan2(0x00608093)});
     const std::array<uint8_t, 4> data = {0x12, 0x34, 0x56, 0x78};
     bscan_reset(6);
-    const size_t start = chain.tms_trace.size();
-    const size_t first_call = chain.calls.size();
+    const size_t start = cable.tms_trace.size();
+    const size_t first_call = cable.calls.size();
     bscan_inst(0x09, data.data(), nullptr, 32, 1);
 
     const std::string expected = std::string("1100") + "00001" + "1100" + std::string(31, '0') + "1" + "1" + "00";
-    EXPECT_EQ(chain.tms_string(start), expected);
+    EXPECT_EQ(cable.tms_string(start), expected);
 
     // Five calls of 2, 2, 5, 2 and 2 cycles before the data part.
-    ASSERT_GE(chain.calls.size(), first_call + 5);
+    ASSERT_GE(cable.calls.size(), first_call + 5);
     const int sizes[] = {2, 2, 5, 2, 2};
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(chain.calls[first_call + i].nbits, sizes[i]) << "call " << i;
+        EXPECT_EQ(cable.calls[first_call + i].nbits, sizes[i]) << "call " << i;
     // The opcode goes in bit 0 first: 0x09 is 1, 0, 0, 1, 0.
-    EXPECT_EQ(chain.calls[first_call + 2].tdi, (std::vector<int>{1, 0, 0, 1, 0}));
+    EXPECT_EQ(cable.calls[first_call + 2].tdi, (std::vector<int>{1, 0, 0, 1, 0}));
     // The data call carries the buffer most significant bit first.
-    const fake::Call &dcall = chain.calls[first_call + 5];
+    const fake::Call &dcall = cable.calls[first_call + 5];
     ASSERT_EQ(dcall.nbits, 32);
     EXPECT_EQ((std::vector<int>(dcall.tdi.begin(), dcall.tdi.begin() + 8)), (std::vector<int>{0, 0, 0, 1, 0, 0, 1, 0}));
-    EXPECT_EQ(chain.state, fake::Tap::Idle);
-    EXPECT_EQ(chain.devices[0].ir, 0x09u);
+    EXPECT_EQ(cable.state, fake::Tap::Idle);
+    EXPECT_EQ(cable.devices[0].ir, 0x09u);
 }
 
 TEST_F(Primitives, TdoSideIrFillOf13BitsComesFirstInShiftIr)
 {
-    Chain chain({});
-    bscan_tdo_ir = 13;
+    Chain cable({});
+    chain.bscan_tdo_ir = 13;
     bscan_inst(0x05, nullptr, nullptr, 0, 0);
-    ASSERT_GE(chain.calls.size(), 4u);
-    const fake::Call &fill = chain.calls[2];
+    ASSERT_GE(cable.calls.size(), 4u);
+    const fake::Call &fill = cable.calls[2];
     EXPECT_EQ(fill.nbits, 13);
     EXPECT_EQ(fill.tdi, std::vector<int>(13, 1));
     EXPECT_EQ(fill.tms_last, 0);
     // The instruction follows and ends the IR scan when nothing lies on the TDI side.
-    EXPECT_EQ(chain.calls[3].nbits, 5);
-    EXPECT_EQ(chain.calls[3].tms_last, 1);
+    EXPECT_EQ(cable.calls[3].nbits, 5);
+    EXPECT_EQ(cable.calls[3].tms_last, 1);
 }
 
 TEST_F(Primitives, TdiSideIrFillEndsTheInstructionScan)
 {
-    Chain chain({});
-    bscan_tdi_ir = 8;
+    Chain cable({});
+    chain.bscan_tdi_ir = 8;
     bscan_inst(0x05, nullptr, nullptr, 0, 0);
-    ASSERT_GE(chain.calls.size(), 4u);
-    EXPECT_EQ(chain.calls[2].nbits, 5);
-    EXPECT_EQ(chain.calls[2].tms_last, 0);
-    EXPECT_EQ(chain.calls[3].nbits, 8);
-    EXPECT_EQ(chain.calls[3].tdi, std::vector<int>(8, 1));
-    EXPECT_EQ(chain.calls[3].tms_last, 1);
+    ASSERT_GE(cable.calls.size(), 4u);
+    EXPECT_EQ(cable.calls[2].nbits, 5);
+    EXPECT_EQ(cable.calls[2].tms_last, 0);
+    EXPECT_EQ(cable.calls[3].nbits, 8);
+    EXPECT_EQ(cable.calls[3].tdi, std::vector<int>(8, 1));
+    EXPECT_EQ(cable.calls[3].tms_last, 1);
 }
 
 TEST_F(Primitives, IrFillLongerThanTheOnesBufferIsSplit)
 {
-    Chain chain({});
-    bscan_tdo_ir = 70;
+    Chain cable({});
+    chain.bscan_tdo_ir = 70;
     bscan_inst(0x05, nullptr, nullptr, 0, 0);
     int ones = 0;
-    for (size_t i = 2; i < chain.calls.size() && chain.calls[i].nbits != 5; ++i) {
-        EXPECT_LE(chain.calls[i].nbits, 64);
-        for (int b : chain.calls[i].tdi)
+    for (size_t i = 2; i < cable.calls.size() && cable.calls[i].nbits != 5; ++i) {
+        EXPECT_LE(cable.calls[i].nbits, 64);
+        for (int b : cable.calls[i].tdi)
             ones += b;
     }
     EXPECT_EQ(ones, 70);
@@ -89,32 +89,32 @@ TEST_F(Primitives, IrFillLongerThanTheOnesBufferIsSplit)
 
 TEST_F(Primitives, SplitDataScanShiftsTheAfterFillOnce)
 {
-    Chain chain({});
-    bscan_before_dr = 1;
-    bscan_after_dr = 2;
+    Chain cable({});
+    chain.bscan_before_dr = 1;
+    chain.bscan_after_dr = 2;
     std::vector<uint8_t> block(8192, 0xA5);
     bscan_reset(6);
     bscan_inst(0x05, nullptr, nullptr, 0, 0);
-    const size_t after_inst = chain.calls.size();
+    const size_t after_inst = cable.calls.size();
     bscan_dr(block.data(), nullptr, 8192 * 8, 0);
     bscan_dr(block.data(), nullptr, 8192 * 8, 0);
     bscan_dr(block.data(), nullptr, 100 * 8, 1);
 
     // The before fill belongs to the instruction scan alone.
-    EXPECT_EQ(chain.calls[after_inst - 1].nbits, 1);
-    EXPECT_FALSE(chain.calls[after_inst - 1].has_tdi);
+    EXPECT_EQ(cable.calls[after_inst - 1].nbits, 1);
+    EXPECT_FALSE(cable.calls[after_inst - 1].has_tdi);
 
     std::vector<int> counts;
-    for (size_t i = after_inst; i < chain.calls.size(); ++i)
-        counts.push_back(chain.calls[i].nbits);
+    for (size_t i = after_inst; i < cable.calls.size(); ++i)
+        counts.push_back(cable.calls[i].nbits);
     EXPECT_EQ(counts, (std::vector<int>{65536, 65536, 800, 2, 1, 2}));
-    const auto &c = chain.calls;
+    const auto &c = cable.calls;
     const size_t n = c.size();
     EXPECT_EQ(c[n - 6].tms_last, 0);
     EXPECT_EQ(c[n - 4].tms_last, 0);
     EXPECT_EQ(c[n - 3].tms_last, 1); // the after fill leaves Shift-DR
     EXPECT_FALSE(c[n - 3].has_tdi);
-    EXPECT_EQ(chain.state, fake::Tap::Idle);
+    EXPECT_EQ(cable.state, fake::Tap::Idle);
 }
 
 TEST_F(Primitives, AlignmentFillForZeroToThreeTdiSideDevices)
@@ -126,33 +126,33 @@ TEST_F(Primitives, AlignmentFillForZeroToThreeTdiSideDevices)
         devs.push_back(fake::prom(0x05025093)); // one device on the TDO side
         for (int i = 0; i <= tdi_side; ++i)
             devs.push_back(fake::spartan2(0x00614093));
-        Chain chain(devs);
-        bscan_num_chain = static_cast<int32_t>(devs.size());
-        dev_chain[0] = chain_entry{"18v02", 0x05025093, 8};
-        for (int i = 1; i < bscan_num_chain; ++i)
-            dev_chain[i] = chain_entry{"v100", 0x00614093, 5};
+        Chain cable(devs);
+        chain.bscan_num_chain = static_cast<int32_t>(devs.size());
+        chain.dev_chain[0] = chain_entry{"18v02", 0x05025093, 8};
+        for (int i = 1; i < chain.bscan_num_chain; ++i)
+            chain.dev_chain[i] = chain_entry{"v100", 0x00614093, 5};
         bscan_select(1);
-        EXPECT_EQ(bscan_tdi_bypass, tdi_side);
+        EXPECT_EQ(chain.bscan_tdi_bypass, tdi_side);
 
         spa2_enter_config();
         // Shift-DR is reached by the last (2, 0, 0) call; the fill follows it.
-        const fake::Call &last = chain.calls.back();
+        const fake::Call &last = cable.calls.back();
         if (expected_fill[tdi_side] == 0) {
             EXPECT_EQ(last.nbits, 2) << tdi_side;
         } else {
             EXPECT_EQ(last.nbits, expected_fill[tdi_side]) << tdi_side;
             EXPECT_FALSE(last.has_tdi);
         }
-        EXPECT_EQ(chain.state, fake::Tap::ShiftDr);
-        EXPECT_EQ(bscan_before_dr, 1) << "the normal fill comes back";
+        EXPECT_EQ(cable.state, fake::Tap::ShiftDr);
+        EXPECT_EQ(chain.bscan_before_dr, 1) << "the normal fill comes back";
     }
 }
 
 // A cable that delivers nothing must not leave old bytes that look like data.
 TEST_F(Primitives, ReceiveBufferIsClearedBeforeTheShift)
 {
-    Chain chain({fake::spartan2(0x00608093)});
-    chain.deliver_tdo = false;
+    Chain cable({fake::spartan2(0x00608093)});
+    cable.deliver_tdo = false;
     std::array<uint8_t, 5> buffer;
     buffer.fill(0xFF);
     bscan_inst(0x09, nullptr, buffer.data(), 33, 1);
@@ -164,7 +164,7 @@ TEST_F(Primitives, ReceivedBitsComeBackInStreamOrderFromEitherEntryPoint)
 {
     for (auto order : {fake::Order::LsbFirst, fake::Order::MsbFirst}) {
         fake::reset_engine_state();
-        Chain chain({fake::spartan2(0x1061C093)}, order);
+        Chain cable({fake::spartan2(0x1061C093)}, order);
         std::array<uint8_t, 4> id{};
         bscan_reset(6);
         bscan_inst(0x09, nullptr, id.data(), 32, 1);

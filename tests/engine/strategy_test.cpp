@@ -10,7 +10,7 @@
 #include "devlist.h"
 #include "fake_chain.h"
 #include "sp2jtag.h"
-#include "vokisp.h"
+#include "vokisp_jtag.h"
 
 namespace {
 
@@ -28,10 +28,10 @@ protected:
 
 std::string status_lines(uint32_t status)
 {
-    Chain chain({fake::spartan2(XC2S100)});
-    chain.devices[0].status = status;
-    bscan_num_chain = 1;
-    dev_chain[0] = chain_entry{"v100", XC2S100, 5};
+    Chain cable({fake::spartan2(XC2S100)});
+    cable.devices[0].status = status;
+    chain.bscan_num_chain = 1;
+    chain.dev_chain[0] = chain_entry{"v100", XC2S100, 5};
     bscan_select(0);
     testing::internal::CaptureStdout();
     const uint32_t s = jtag_status();
@@ -62,8 +62,8 @@ TEST_F(Strategy, StatusLineColumnsFollowTheirBits)
 
 TEST_F(Strategy, StartIdentifiesShutsDownAndEntersCfgIn)
 {
-    Chain chain({fake::prom(XC18V02), fake::spartan2(0x10614093)});
-    chain.devices[1].status = 0x00007F40;
+    Chain cable({fake::prom(XC18V02), fake::spartan2(0x10614093)});
+    cable.devices[1].status = 0x00007F40;
     testing::internal::CaptureStdout();
     EXPECT_EQ(jtag_start(XC2S100), 0u);
     const std::string out = testing::internal::GetCapturedStdout();
@@ -71,19 +71,19 @@ TEST_F(Strategy, StartIdentifiesShutsDownAndEntersCfgIn)
                    "Device ID code 10614093H : XC2S100 Rev.1\n"
                    "FPGA shutdown\n" +
                        status_header + "  00007F40  :YES :NO  :SlaveSerial(Pullup): H : L :  L  : L : H :LLLL:OK :\n");
-    EXPECT_EQ(bscan_tdo_chips, 1) << "the automatic choice is kept";
-    EXPECT_EQ(chain.state, fake::Tap::ShiftDr);
-    EXPECT_EQ(chain.devices[1].ir, 0x05u) << "CFG_IN";
-    EXPECT_EQ(chain.devices[0].ir, 0xFFu) << "BYPASS";
-    EXPECT_EQ(bscan_before_dr, 1) << "the normal fill is back after the alignment";
+    EXPECT_EQ(settings.bscan_tdo_chips, 1) << "the automatic choice is kept";
+    EXPECT_EQ(cable.state, fake::Tap::ShiftDr);
+    EXPECT_EQ(cable.devices[1].ir, 0x05u) << "CFG_IN";
+    EXPECT_EQ(cable.devices[0].ir, 0xFFu) << "BYPASS";
+    EXPECT_EQ(chain.bscan_before_dr, 1) << "the normal fill is back after the alignment";
 }
 
 TEST_F(Strategy, DeviceAnsweringZerosIsAJtagDeviceError)
 {
     // Test-Logic-Reset gives the IDCODE to the discovery, but the IDCODE instruction
     // selects a register that reads as zeros.
-    Chain chain({fake::spartan2(XC2S100)});
-    chain.devices[0].idcode_inst = 0x1E;
+    Chain cable({fake::spartan2(XC2S100)});
+    cable.devices[0].idcode_inst = 0x1E;
     testing::internal::CaptureStdout();
     EXPECT_EQ(jtag_start(XC2S100), ERR_TARGET);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -110,14 +110,14 @@ struct LastBlockResult {
 
 LastBlockResult run_last_block(uint32_t status_after, uint32_t cor, size_t split = 100)
 {
-    Chain chain({fake::spartan2(XC2S100)});
-    chain.devices[0].status = 0x00004C00;
+    Chain cable({fake::spartan2(XC2S100)});
+    cable.devices[0].status = 0x00004C00;
     testing::internal::CaptureStdout();
     EXPECT_EQ(jtag_start(XC2S100), 0u);
     testing::internal::GetCapturedStdout();
-    chain.devices[0].status = status_after;
+    cable.devices[0].status = status_after;
     const std::vector<uint8_t> data = prefix_with_cor(cor);
-    const size_t from = chain.calls.size();
+    const size_t from = cable.calls.size();
     testing::internal::CaptureStdout();
     uint32_t r = 0;
     if (split < data.size())
@@ -125,7 +125,7 @@ LastBlockResult run_last_block(uint32_t status_after, uint32_t cor, size_t split
     r |= jtag_write(data.data() + (split < data.size() ? split : 0),
                     static_cast<uint32_t>(split < data.size() ? data.size() - split : data.size()), 1);
     LastBlockResult res{r, testing::internal::GetCapturedStdout(), {}};
-    res.calls.assign(chain.calls.begin() + static_cast<long>(from), chain.calls.end());
+    res.calls.assign(cable.calls.begin() + static_cast<long>(from), cable.calls.end());
     return res;
 }
 
@@ -169,17 +169,17 @@ TEST_F(Strategy, CrcErrorFailsTheWriteEvenWithDoneHigh)
 
 TEST_F(Strategy, NonLastBlocksStayInShiftDrAndReturnZero)
 {
-    Chain chain({fake::spartan2(XC2S100)});
-    chain.devices[0].status = 0x00004C00;
+    Chain cable({fake::spartan2(XC2S100)});
+    cable.devices[0].status = 0x00004C00;
     testing::internal::CaptureStdout();
     ASSERT_EQ(jtag_start(XC2S100), 0u);
     testing::internal::GetCapturedStdout();
     std::vector<uint8_t> block(8192, 0x5A);
-    const size_t from = chain.calls.size();
+    const size_t from = cable.calls.size();
     EXPECT_EQ(jtag_write(block.data(), 8192, 0), 0u);
-    ASSERT_EQ(chain.calls.size(), from + 1) << "one shift call per block, no copy";
-    EXPECT_EQ(chain.calls[from].nbits, 65536);
-    EXPECT_EQ(chain.state, fake::Tap::ShiftDr);
+    ASSERT_EQ(cable.calls.size(), from + 1) << "one shift call per block, no copy";
+    EXPECT_EQ(cable.calls[from].nbits, 65536);
+    EXPECT_EQ(cable.state, fake::Tap::ShiftDr);
 }
 
 class UserChannel : public ::testing::TestWithParam<fake::Order> {
@@ -190,8 +190,8 @@ protected:
 TEST_P(UserChannel, SelectExchangeSwitchAndBack)
 {
     // A PROM between the FPGA and TDO, so the fills take part.
-    Chain chain({fake::prom(XC18V02), fake::spartan2(XC2S100)}, GetParam());
-    fake::Device &fpga = chain.devices[1];
+    Chain cable({fake::prom(XC18V02), fake::spartan2(XC2S100)}, GetParam());
+    fake::Device &fpga = cable.devices[1];
     fpga.user[0] = 0xCAFEF00D;
     fpga.user[1] = 0x12345678;
     ASSERT_EQ(bscan_scan_chain(), 1);
@@ -201,9 +201,9 @@ TEST_P(UserChannel, SelectExchangeSwitchAndBack)
     bscan_reset(6); // the discovery leaves the TAP in Exit1-DR
 
     EXPECT_EQ(spa2_select_user(1), 0);
-    EXPECT_EQ(chain.state, fake::Tap::ShiftDr);
+    EXPECT_EQ(cable.state, fake::Tap::ShiftDr);
     EXPECT_EQ(fpga.ir, 0x02u);
-    EXPECT_EQ(chain.devices[0].ir, 0xFFu);
+    EXPECT_EQ(cable.devices[0].ir, 0xFFu);
 
     const std::array<uint8_t, 4> sent = {0xA5, 0x5A, 0xC3, 0x3C};
     std::array<uint8_t, 4> got{};
@@ -216,19 +216,19 @@ TEST_P(UserChannel, SelectExchangeSwitchAndBack)
     // The register took the 32 bits first bit lowest (0x3CC35AA5), then six more zeros.
     EXPECT_EQ(fpga.user[0], 0x00F30D6Au);
     EXPECT_EQ(fpga.ir, 0x03u);
-    EXPECT_EQ(chain.state, fake::Tap::ShiftDr);
+    EXPECT_EQ(cable.state, fake::Tap::ShiftDr);
 
     EXPECT_EQ(spa2_xfer_user(sent.data(), got.data(), 32, 1), 1);
     EXPECT_EQ(got, (std::array<uint8_t, 4>{0x78, 0x56, 0x34, 0x12}));
     EXPECT_EQ(fpga.user[1], 0x3CC35AA5u) << "the last exchange updates the register";
-    EXPECT_EQ(chain.state, fake::Tap::Idle);
+    EXPECT_EQ(cable.state, fake::Tap::Idle);
 
     // Back to USER1 (already closed by the last exchange), then close it.
     EXPECT_EQ(spa2_select_user(1), 0);
     EXPECT_EQ(fpga.ir, 0x02u);
     EXPECT_EQ(spa2_xfer_user(nullptr, nullptr, 8, 0), 0);
     EXPECT_EQ(spa2_select_user(0), 0);
-    EXPECT_EQ(chain.state, fake::Tap::Idle) << "closing leaves Run-Test/Idle";
+    EXPECT_EQ(cable.state, fake::Tap::Idle) << "closing leaves Run-Test/Idle";
 
     // The next instruction scan starts from there without a reset.
     std::array<uint8_t, 4> id{};
@@ -238,8 +238,8 @@ TEST_P(UserChannel, SelectExchangeSwitchAndBack)
 
 TEST_P(UserChannel, PartialByteStaysInStreamOrder)
 {
-    Chain chain({fake::spartan2(XC2S100)}, GetParam());
-    chain.devices[0].user[0] = 0x00000F81;
+    Chain cable({fake::spartan2(XC2S100)}, GetParam());
+    cable.devices[0].user[0] = 0x00000F81;
     ASSERT_EQ(bscan_scan_chain(), 1);
     testing::internal::CaptureStdout();
     bscan_select(0);

@@ -7,8 +7,8 @@
 
 #include "console.h"
 #include "helpers.h"
-#include "vokisp.h"
-#include "vokusb.h"
+#include "options.h"
+#include "settings.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ protected:
     void SetUp() override { set_defaults(); }
 
     // Runs the three sources over these words (the program name is added).
-    void settings(std::vector<std::string> words)
+    void read_words(std::vector<std::string> words)
     {
         words.insert(words.begin(), "vokusb");
         std::vector<std::vector<char>> store;
@@ -34,22 +34,22 @@ protected:
 
 TEST_F(Options, WordsAndArgumentsFoldToLowerCaseButKeepTypedNames)
 {
-    settings({"-PORT", "3BC", "-DRIVER", "Vok_USB", "-MODE", "SSERIAL", "Design.BIT"});
-    EXPECT_EQ(port_addr, 0x3BCu);
-    EXPECT_STREQ(dll_name, "vok_usb");
-    EXPECT_STREQ(dll_name_typed, "Vok_USB");
-    EXPECT_EQ(config_mode, MODE_SSERIAL);
-    EXPECT_STREQ(filename, "design.bit");
-    EXPECT_STREQ(filename_typed, "Design.BIT");
+    read_words({"-PORT", "3BC", "-DRIVER", "Vok_USB", "-MODE", "SSERIAL", "Design.BIT"});
+    EXPECT_EQ(settings.port_addr, 0x3BCu);
+    EXPECT_STREQ(settings.dll_name, "vok_usb");
+    EXPECT_STREQ(settings.dll_name_typed, "Vok_USB");
+    EXPECT_EQ(settings.config_mode, MODE_SSERIAL);
+    EXPECT_STREQ(settings.filename, "design.bit");
+    EXPECT_STREQ(settings.filename_typed, "Design.BIT");
 }
 
 TEST_F(Options, TypedNameSurvivesBeingTheFollowingWordOfAnOption)
 {
     // "-continue" takes one word; the next word was lower-cased as its argument.
-    settings({"-continue", "MyDesign"});
-    EXPECT_EQ(continus_mode, 1);
-    EXPECT_STREQ(filename, "mydesign.bit");
-    EXPECT_STREQ(filename_typed, "MyDesign.bit");
+    read_words({"-continue", "MyDesign"});
+    EXPECT_EQ(settings.continus_mode, 1);
+    EXPECT_STREQ(settings.filename, "mydesign.bit");
+    EXPECT_STREQ(settings.filename_typed, "MyDesign.bit");
 }
 
 // Numbers are read as "%X" and "%d" would, with range checks: a number that
@@ -81,11 +81,11 @@ TEST_F(Options, NumbersAreRangeChecked)
         SCOPED_TRACE(std::string(c.option) + " " + c.word);
         set_defaults();
         testing::internal::CaptureStderr();
-        settings({c.option, c.word});
+        read_words({c.option, c.word});
         const std::string err = testing::internal::GetCapturedStderr();
-        const int64_t value = std::string(c.option) == "-port" ? int64_t{port_addr}
-                              : std::string(c.option) == "-baud" ? int64_t{baudrate}
-                                                                 : int64_t{bscan_tdo_chips};
+        const int64_t value = std::string(c.option) == "-port" ? int64_t{settings.port_addr}
+                              : std::string(c.option) == "-baud" ? int64_t{settings.baudrate}
+                                                                 : int64_t{settings.bscan_tdo_chips};
         EXPECT_EQ(value, c.value);
         if (*c.warning == '\0')
             EXPECT_EQ(err, "");
@@ -106,58 +106,58 @@ TEST_F(Options, WordCountsOfAnalyzeOption)
     EXPECT_EQ(analyze_option(jedec, nullptr), 1);
     char mode[] = "-mode";
     EXPECT_EQ(analyze_option(mode, nullptr), 2);
-    EXPECT_EQ(config_mode, MODE_BSCAN);
+    EXPECT_EQ(settings.config_mode, MODE_BSCAN);
 }
 
 TEST_F(Options, UnknownOptionLeavesItsArgumentToStandAlone)
 {
-    settings({"-bogus", "design", "other"});
-    EXPECT_STREQ(filename, "other.bit"); // two plain words: the last one wins
+    read_words({"-bogus", "design", "other"});
+    EXPECT_STREQ(settings.filename, "other.bit"); // two plain words: the last one wins
     set_defaults();
-    settings({"-bogus", "design"});
-    EXPECT_STREQ(filename, "design.bit");
+    read_words({"-bogus", "design"});
+    EXPECT_STREQ(settings.filename, "design.bit");
 }
 
 TEST_F(Options, OptionLastOnTheLineGetsAnEmptyArgument)
 {
-    settings({"a.bit", "-driver"});
-    EXPECT_STREQ(dll_name, "");
-    settings({"-baud"});
-    EXPECT_EQ(baudrate, 0);
+    read_words({"a.bit", "-driver"});
+    EXPECT_STREQ(settings.dll_name, "");
+    read_words({"-baud"});
+    EXPECT_EQ(settings.baudrate, 0);
 }
 
 TEST_F(Options, BitCompletion)
 {
-    settings({"design"});
-    EXPECT_STREQ(filename, "design.bit");
+    read_words({"design"});
+    EXPECT_STREQ(settings.filename, "design.bit");
     set_defaults();
-    settings({"a.bitx"});
-    EXPECT_STREQ(filename, "a.bitx");
+    read_words({"a.bitx"});
+    EXPECT_STREQ(settings.filename, "a.bitx");
     set_defaults();
-    settings({"-continue"});
-    EXPECT_STREQ(filename, ".bit");
+    read_words({"-continue"});
+    EXPECT_STREQ(settings.filename, ".bit");
 }
 
 TEST_F(Options, ResponseFileTakesOneOptionPerLine)
 {
     vt::write_file("one.rsp", "-continue design.bit\n");
     file_option("one.rsp");
-    EXPECT_EQ(continus_mode, 1);
-    EXPECT_STREQ(filename, "");
+    EXPECT_EQ(settings.continus_mode, 1);
+    EXPECT_STREQ(settings.filename, "");
     set_defaults();
     vt::write_file("two.rsp", "design.bit -continue\n\n   \n-baud 12 extra words here\n");
     file_option("two.rsp");
-    EXPECT_EQ(continus_mode, 0);
-    EXPECT_STREQ(filename, "design.bit");
-    EXPECT_EQ(baudrate, 12);
+    EXPECT_EQ(settings.continus_mode, 0);
+    EXPECT_STREQ(settings.filename, "design.bit");
+    EXPECT_EQ(settings.baudrate, 12);
 }
 
 TEST_F(Options, TabIsPartOfAToken)
 {
     vt::write_file("t.rsp", "-driver\tvok_usb\n-mode sserial\t\n");
     file_option("t.rsp");
-    EXPECT_STREQ(dll_name, "vok_isp");
-    EXPECT_EQ(config_mode, MODE_BSCAN); // "sserial\t" is not a mode keyword
+    EXPECT_STREQ(settings.dll_name, "vok_isp");
+    EXPECT_EQ(settings.config_mode, MODE_BSCAN); // "sserial\t" is not a mode keyword
 }
 
 TEST_F(Options, LongLinesAreReadIn254CharacterPieces)
@@ -172,100 +172,100 @@ TEST_F(Options, LongLinesAreReadIn254CharacterPieces)
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Response file 'long.rsp', line 1: longer than 254 characters; each piece of it is read as a line "
               "of its own\n");
-    EXPECT_EQ(port_addr, 0x3BCu);
-    EXPECT_EQ(baudrate, 1);
+    EXPECT_EQ(settings.port_addr, 0x3BCu);
+    EXPECT_EQ(settings.baudrate, 1);
     file_option("long.rsp");
-    EXPECT_EQ(baudrate, 9600); // third token of the physical line, but first of its piece
+    EXPECT_EQ(settings.baudrate, 9600); // third token of the physical line, but first of its piece
 
     set_defaults();
     std::string shorter = "-port 3bc";
     shorter.append(253 - shorter.size(), ' ');
     vt::write_file("long2.rsp", shorter + "-baud 9600\n");
     file_option("long2.rsp");
-    EXPECT_EQ(baudrate, 0); // fits in one piece: "-baud" is ignored
+    EXPECT_EQ(settings.baudrate, 0); // fits in one piece: "-baud" is ignored
 }
 
 TEST_F(Options, CrLfLinesReadLikeLf)
 {
     vt::write_file("w.rsp", "-driver Vok_USB\r\n-mode sserial\r\n-continue\r\nDesign\r\n");
     file_option("w.rsp");
-    EXPECT_STREQ(dll_name, "vok_usb");
-    EXPECT_STREQ(dll_name_typed, "Vok_USB");
-    EXPECT_EQ(config_mode, MODE_SSERIAL);
-    EXPECT_EQ(continus_mode, 1);
-    EXPECT_STREQ(filename, "design");
+    EXPECT_STREQ(settings.dll_name, "vok_usb");
+    EXPECT_STREQ(settings.dll_name_typed, "Vok_USB");
+    EXPECT_EQ(settings.config_mode, MODE_SSERIAL);
+    EXPECT_EQ(settings.continus_mode, 1);
+    EXPECT_STREQ(settings.filename, "design");
 }
 
 TEST_F(Options, NoCommentSyntax)
 {
     vt::write_file("vokisp.rsp", "#\n");
-    settings({"design"});
-    EXPECT_STREQ(filename, "#.bit");
+    read_words({"design"});
+    EXPECT_STREQ(settings.filename, "#.bit");
 }
 
 TEST_F(Options, SourcesOverrideInOrder)
 {
     vt::write_file("opts.rsp", "-baud 2\n-driver fromf\n-target 3\n");
     vt::write_file("vokisp.rsp", "-baud 3\n");
-    settings({"-baud", "1", "-driver", "cmd", "-target", "1", "-f", "opts.rsp", "cmd"});
-    EXPECT_EQ(baudrate, 3);
-    EXPECT_STREQ(dll_name, "fromf");
-    EXPECT_EQ(bscan_tdo_chips, 3);
-    EXPECT_STREQ(filename, "cmd.bit");
+    read_words({"-baud", "1", "-driver", "cmd", "-target", "1", "-f", "opts.rsp", "cmd"});
+    EXPECT_EQ(settings.baudrate, 3);
+    EXPECT_STREQ(settings.dll_name, "fromf");
+    EXPECT_EQ(settings.bscan_tdo_chips, 3);
+    EXPECT_STREQ(settings.filename, "cmd.bit");
 
     set_defaults();
     vt::write_file("vokisp.rsp", "fromdefault\n");
-    settings({"cmd.bit"});
-    EXPECT_STREQ(filename, "fromdefault.bit");
+    read_words({"cmd.bit"});
+    EXPECT_STREQ(settings.filename, "fromdefault.bit");
 }
 
 TEST_F(Options, OnlyNamesHoldingRspAreReadAndFInsideAFileReadsNothingMore)
 {
     vt::write_file("opts.txt", "-baud 2\n");
-    settings({"-f", "opts.txt", "x"});
-    EXPECT_EQ(baudrate, 0);
-    EXPECT_STREQ(rsp_name, "opts.txt");
+    read_words({"-f", "opts.txt", "x"});
+    EXPECT_EQ(settings.baudrate, 0);
+    EXPECT_STREQ(settings.rsp_name, "opts.txt");
 
     set_defaults();
     vt::write_file("more.rsp", "-baud 5\n");
     vt::write_file("vokisp.rsp", "-f more.rsp\n");
-    settings({"x"});
-    EXPECT_EQ(baudrate, 0);
-    EXPECT_STREQ(rsp_name, "more.rsp");
+    read_words({"x"});
+    EXPECT_EQ(settings.baudrate, 0);
+    EXPECT_STREQ(settings.rsp_name, "more.rsp");
 }
 
 TEST_F(Options, ResponseFileOpensUnderTheTypedNameFirst)
 {
     vt::write_file("Opts.RSP", "-baud 7\n");
-    settings({"-f", "Opts.RSP", "x"});
-    EXPECT_EQ(baudrate, 7);
+    read_words({"-f", "Opts.RSP", "x"});
+    EXPECT_EQ(settings.baudrate, 7);
     set_defaults();
     vt::write_file("lower.rsp", "-baud 8\n");
-    settings({"-f", "LOWER.rsp", "x"});
-    EXPECT_EQ(baudrate, 8);
+    read_words({"-f", "LOWER.rsp", "x"});
+    EXPECT_EQ(settings.baudrate, 8);
 }
 
 TEST_F(Options, NamesThatDoNotFitAreRefusedWithAMessage)
 {
     testing::internal::CaptureStdout();
-    settings({"-driver", std::string(128, 'd'), "x"});
+    read_words({"-driver", std::string(128, 'd'), "x"});
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(option_name_error, 1);
     EXPECT_EQ(out, "Name too long for -driver: at most 127 characters\n");
-    EXPECT_STREQ(dll_name, "vok_isp");
+    EXPECT_STREQ(settings.dll_name, "vok_isp");
 
     // File names take the platform's path length, never cut.
     const size_t longest = PATH_SIZE - 1;
     set_defaults();
-    settings({"-driver", std::string(127, 'd'), "-f", std::string(longest, 'f'), std::string(longest - 4, 'n')});
+    read_words({"-driver", std::string(127, 'd'), "-f", std::string(longest, 'f'), std::string(longest - 4, 'n')});
     EXPECT_EQ(option_name_error, 0);
-    EXPECT_EQ(std::strlen(dll_name), 127u);
-    EXPECT_EQ(std::strlen(rsp_name), longest);
-    EXPECT_EQ(std::strlen(filename), longest); // and ".bit"
+    EXPECT_EQ(std::strlen(settings.dll_name), 127u);
+    EXPECT_EQ(std::strlen(settings.rsp_name), longest);
+    EXPECT_EQ(std::strlen(settings.filename), longest); // and ".bit"
 
     set_defaults();
     testing::internal::CaptureStdout();
-    settings({std::string(longest - 3, 'n')});
+    read_words({std::string(longest - 3, 'n')});
     out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(option_name_error, 1);
     EXPECT_EQ(out, "Name too long for the bitstream file name: at most " + std::to_string(longest - 4) +
@@ -273,7 +273,7 @@ TEST_F(Options, NamesThatDoNotFitAreRefusedWithAMessage)
 
     set_defaults();
     testing::internal::CaptureStdout();
-    settings({"-f", std::string(PATH_SIZE, 'r'), "x.bit"});
+    read_words({"-f", std::string(PATH_SIZE, 'r'), "x.bit"});
     out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(option_name_error, 1);
     EXPECT_EQ(out, "Name too long for -f: at most " + std::to_string(longest) + " characters\n");
@@ -291,7 +291,7 @@ TEST_F(Options, ResponseFilesAreReadUpTo64KiB)
     file_option("big.rsp");
     file_option("zero.rsp");
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(baudrate, 1);
+    EXPECT_EQ(settings.baudrate, 1);
     EXPECT_NE(err.find("Response file 'big.rsp' is longer than 65536 bytes: the rest is ignored\n"), std::string::npos);
     EXPECT_NE(err.find("Response file 'zero.rsp' is longer than 65536 bytes"), std::string::npos) << err;
 }
@@ -300,7 +300,7 @@ TEST_F(Options, ResponseFilesAreReadUpTo64KiB)
 TEST_F(Options, ResponseFileNamedWithFThatCannotBeOpenedIsNamed)
 {
     testing::internal::CaptureStderr();
-    settings({"-f", "Nope.rsp", "x"});
+    read_words({"-f", "Nope.rsp", "x"});
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Can't read response file 'Nope.rsp': No such file or directory\n");
 }

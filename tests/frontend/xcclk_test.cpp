@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "vokusb.h"
+#include "driver_binding.h"
 #include "xcclk.h"
 
 namespace {
@@ -42,15 +42,15 @@ protected:
         calls.clear();
         program_times.clear();
         done_level = 1;
-        xcclk_program = fake_program;
-        xcclk_tx = fake_tx;
-        xcclk_done = fake_done;
+        driver.xcclk_program = fake_program;
+        driver.xcclk_tx = fake_tx;
+        driver.xcclk_done = fake_done;
     }
     void TearDown() override
     {
-        xcclk_program = nullptr;
-        xcclk_tx = nullptr;
-        xcclk_done = nullptr;
+        driver.xcclk_program = nullptr;
+        driver.xcclk_tx = nullptr;
+        driver.xcclk_done = nullptr;
     }
 };
 

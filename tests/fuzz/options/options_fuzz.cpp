@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "vokisp.h"
-#include "vokusb.h"
+#include "options.h"
+#include "settings.h"
 
 namespace {
 
@@ -37,9 +37,9 @@ Settings read_all(const std::vector<std::string> &words)
     argv.push_back(nullptr);
     set_defaults();
     read_settings(int(args.size()), argv.data());
-    return {config_mode, bscan_tdo_chips, continus_mode, baudrate, port_addr,
-            text_of(dll_name), text_of(dll_name_typed), text_of(filename), text_of(filename_typed),
-            text_of(rsp_name), text_of(rsp_name_typed), option_name_error};
+    return {settings.config_mode, settings.bscan_tdo_chips, settings.continus_mode, settings.baudrate, settings.port_addr,
+            text_of(settings.dll_name), text_of(settings.dll_name_typed), text_of(settings.filename), text_of(settings.filename_typed),
+            text_of(settings.rsp_name), text_of(settings.rsp_name_typed), option_name_error};
 }
 
 std::string lowered(std::string s)
