@@ -23,20 +23,23 @@ void configure_jtag(Target &t, size_t index, const Bitstream &b, int jstart_cloc
     d.idle(jstart_clocks);
 }
 
-// Reads the status word: a STAT read packet through CFG_IN, then CFG_OUT.
-uint32_t read_status(Target &t, size_t index) {
+// Shifts `packets` through CFG_IN, then reads `count` words through CFG_OUT.
+std::vector<uint32_t> read_back(Target &t, size_t index, const std::vector<uint32_t> &packets, size_t count) {
     Driver d(t);
     d.reset();
     d.instruction(index, Spartan2::CFG_IN);
-    d.shift_words(index, {0x2800E001, 0x00000000});
+    d.shift_words(index, packets);
     d.instruction(index, Spartan2::CFG_OUT);
     // TDO-side devices in BYPASS add one bit each, then one leading bit.
-    auto out = d.scan(false, std::vector<bool>(index + 1 + 32, false));
-    uint32_t v = 0;
-    for (int i = 0; i < 32; i++)
-        v = (v << 1) | uint32_t(out[index + 1 + size_t(i)]);
-    return v;
+    auto out = d.scan(false, std::vector<bool>(index + 1 + 32 * count, false));
+    std::vector<uint32_t> words(count, 0);
+    for (size_t i = 0; i < 32 * count; i++)
+        words[i / 32] = (words[i / 32] << 1) | uint32_t(out[index + 1 + i]);
+    return words;
 }
+
+// Reads the status word: a STAT read packet through CFG_IN, then CFG_OUT.
+uint32_t read_status(Target &t, size_t index) { return read_back(t, index, {0x2800E001, 0x00000000}, 1)[0]; }
 
 uint32_t ir_capture(Target &t, size_t index) {
     Driver d(t);
@@ -87,12 +90,12 @@ TEST(JtagConfiguration, EveryPartConfiguresWithTheBitstreamDigest) {
         EXPECT_TRUE(f->configured());
         EXPECT_TRUE(f->done_pin());
         EXPECT_TRUE(f->init_pin());
-        EXPECT_FALSE(f->crc_error());
+        EXPECT_FALSE(f->packets().crc_error());
         EXPECT_EQ(f->crc_errors(), 0u);
         EXPECT_EQ(f->configurations(), 1u);
         EXPECT_EQ(f->frames_written(), uint64_t(p.total_frames()));
         EXPECT_EQ(f->digest(), b.digest);
-        EXPECT_EQ(f->memory(), frame_image(p, 11));
+        EXPECT_EQ(f->frames().words(), frame_image(p, 11));
         EXPECT_EQ(f->status_word(), 0x7740u); // DONE, INIT, mode 101, GHIGH_B, GSR_B, GTS_CFG
         EXPECT_EQ(read_status(t, 0), 0x7740u);
         EXPECT_EQ(ir_capture(t, 0), 0x1Du);
@@ -120,7 +123,7 @@ TEST(JtagConfiguration, StartupEventsAtTheirCorCycles) {
     d.reset();
     d.instruction(0, Spartan2::CFG_IN);
     d.shift_bytes(0, b.data.data(), b.data.size());
-    EXPECT_TRUE(f->sequencer_running());
+    EXPECT_TRUE(f->sequencer().running());
     EXPECT_FALSE(f->done_pin());
     // Loading JSTART ends with one TCK (Update-IR to Run-Test/Idle) already counted.
     d.instruction(0, Spartan2::JSTART);
@@ -129,16 +132,16 @@ TEST(JtagConfiguration, StartupEventsAtTheirCorCycles) {
     EXPECT_FALSE(f->done_pin());
     d.idle(1); // cycle 4: DONE
     EXPECT_TRUE(f->done_pin());
-    EXPECT_FALSE(f->gts_released());
+    EXPECT_FALSE(f->sequencer().gts_released());
     d.idle(1); // cycle 5: GTS
-    EXPECT_TRUE(f->gts_released());
-    EXPECT_FALSE(f->gwe_enabled());
-    EXPECT_FALSE(f->gsr_released());
+    EXPECT_TRUE(f->sequencer().gts_released());
+    EXPECT_FALSE(f->sequencer().gwe_enabled());
+    EXPECT_FALSE(f->sequencer().gsr_released());
     d.idle(1); // cycle 6: GWE, GSR
-    EXPECT_TRUE(f->gwe_enabled());
-    EXPECT_TRUE(f->gsr_released());
+    EXPECT_TRUE(f->sequencer().gwe_enabled());
+    EXPECT_TRUE(f->sequencer().gsr_released());
     d.idle(2);
-    EXPECT_FALSE(f->sequencer_running());
+    EXPECT_FALSE(f->sequencer().running());
     EXPECT_EQ(f->configurations(), 1u);
 }
 
@@ -149,7 +152,7 @@ TEST(JtagConfiguration, CorruptedWordGivesCrcErrorAndInitLow) {
         Spartan2 *f = t.spartan(0);
         Bitstream b = make("2s50", true, 1, word);
         configure_jtag(t, 0, b);
-        EXPECT_TRUE(f->crc_error());
+        EXPECT_TRUE(f->packets().crc_error());
         EXPECT_GE(f->crc_errors(), 1u);
         EXPECT_FALSE(f->configured());
         EXPECT_FALSE(f->done_pin());
@@ -163,7 +166,7 @@ TEST(JtagConfiguration, CorruptedWordGivesCrcErrorAndInitLow) {
         t.set_serial(false, false, false);
         t.set_serial(true, false, false);
         t.elapse_ns(f->settings().clear_ns);
-        EXPECT_FALSE(f->crc_error());
+        EXPECT_FALSE(f->packets().crc_error());
         EXPECT_TRUE(f->init_pin());
     }
 }
@@ -173,7 +176,7 @@ TEST(JtagConfiguration, CclkStartupDoesNotStartOverJtag) {
     Spartan2 *f = t.spartan(0);
     Bitstream b = make("2s100", false);
     configure_jtag(t, 0, b, 100);
-    EXPECT_FALSE(f->crc_error());
+    EXPECT_FALSE(f->packets().crc_error());
     EXPECT_EQ(f->digest(), b.digest); // the frames arrived
     EXPECT_FALSE(f->done_pin());
     EXPECT_FALSE(f->configured());
@@ -195,9 +198,9 @@ TEST(JtagConfiguration, ShutdownThenReconfigure) {
     shutdown_jtag(t, 0);
     EXPECT_FALSE(f->configured());
     EXPECT_FALSE(f->done_pin());
-    EXPECT_FALSE(f->gts_released());
-    EXPECT_FALSE(f->gwe_enabled());
-    EXPECT_FALSE(f->gsr_released());
+    EXPECT_FALSE(f->sequencer().gts_released());
+    EXPECT_FALSE(f->sequencer().gwe_enabled());
+    EXPECT_FALSE(f->sequencer().gsr_released());
     uint32_t s = read_status(t, 0);
     EXPECT_EQ(s & 0x43C0u, 0x0080u); // DONE low, GHIGH asserted, GSR held, GWE disabled, I/Os 3-stated
     EXPECT_EQ(s & 0x2000u, 0x2000u); // INIT stays high
@@ -212,7 +215,7 @@ TEST(JtagConfiguration, UnsyncedDeviceIgnoresPacketsAndReadsZero) {
     Target t(parse_chain("2s30"));
     t.elapse_ns(1000000);
     shutdown_jtag(t, 0);
-    EXPECT_FALSE(t.spartan(0)->synced());
+    EXPECT_FALSE(t.spartan(0)->packets().synced());
     EXPECT_EQ(read_status(t, 0), 0u);
 }
 
@@ -224,7 +227,7 @@ TEST(JtagConfiguration, InputIgnoredWhileTheMemoryClears) {
     t.set_serial(true, false, false);
     Bitstream b = make("2s15");
     configure_jtag(t, 0, b);
-    EXPECT_FALSE(f->synced());
+    EXPECT_FALSE(f->packets().synced());
     EXPECT_FALSE(f->configured());
     EXPECT_FALSE(f->init_pin());
 }
@@ -267,7 +270,7 @@ TEST(SlaveSerial, ProgramClearThenLoad) {
     t.set_serial(false, false, false);
     EXPECT_FALSE(t.done_pin());
     EXPECT_FALSE(f->configured());
-    EXPECT_EQ(f->digest(), memory_digest(std::vector<uint32_t>(f->memory().size(), 0)));
+    EXPECT_EQ(f->digest(), memory_digest(std::vector<uint32_t>(f->frames().words().size(), 0)));
 }
 
 TEST(SlaveSerial, DataDuringClearAndJtagStartupFail) {
@@ -277,7 +280,7 @@ TEST(SlaveSerial, DataDuringClearAndJtagStartupFail) {
     t.set_serial(false, false, false);
     t.set_serial(true, false, false);
     clock_serial(t, make("2s30", false).data);
-    EXPECT_FALSE(f->synced());
+    EXPECT_FALSE(f->packets().synced());
     EXPECT_FALSE(t.done_pin());
 
     f->set_clear_ns(0);
@@ -308,7 +311,7 @@ TEST(PowerSupply, PowerLossClearsAndPowerOnClearsMemory) {
     EXPECT_FALSE(t.done_pin());
     t.elapse_ns(f->settings().clear_ns);
     EXPECT_TRUE(t.init_pin());
-    EXPECT_EQ(f->digest(), memory_digest(std::vector<uint32_t>(f->memory().size(), 0)));
+    EXPECT_EQ(f->digest(), memory_digest(std::vector<uint32_t>(f->frames().words().size(), 0)));
     EXPECT_EQ(f->frames_written(), 0u);
     EXPECT_EQ(f->configurations(), 1u); // counts over the device's life
     configure_jtag(t, 0, b);
@@ -346,20 +349,8 @@ TEST(JtagConfiguration, FrameReadbackThroughCfgOut) {
     const PartInfo &p = f->part();
     const uint32_t fw = uint32_t(p.frame_words());
     // FAR <- CLB column 1, minor 2; RCFG; read a pad frame and two frames.
-    Driver d(t);
-    d.reset();
-    d.instruction(0, Spartan2::CFG_IN);
-    d.shift_words(0, {0x30002001, far_value(0, 1, 2), 0x30008001, 4, 0x28006000 | (3 * fw), 0});
-    d.instruction(0, Spartan2::CFG_OUT);
-    auto out = d.scan(false, std::vector<bool>(1 + 3 * fw * 32, false));
-    std::vector<uint32_t> words;
-    for (uint32_t w = 0; w < 3 * fw; w++) {
-        uint32_t v = 0;
-        for (int i = 0; i < 32; i++)
-            v = (v << 1) | uint32_t(out[1 + w * 32 + uint32_t(i)]);
-        words.push_back(v);
-    }
-    const std::vector<uint32_t> &mem = f->memory();
+    auto words = read_back(t, 0, {0x30002001, far_value(0, 1, 2), 0x30008001, 4, 0x28006000 | (3 * fw), 0}, 3 * fw);
+    const std::vector<uint32_t> &mem = f->frames().words();
     size_t first = size_t(8 + 2) * fw; // after the clock column, minor 2 of column 1
     for (uint32_t i = 0; i < fw; i++)
         EXPECT_EQ(words[i], 0u) << "pad word " << i;
@@ -389,7 +380,7 @@ TEST(ModelSettings, StartWaitingForTheCrcCheckStopsABadTail) {
                 f.set_cclk(false, (byte >> k) & 1);
                 f.set_cclk(true, (byte >> k) & 1);
             }
-        EXPECT_TRUE(f.crc_error());
+        EXPECT_TRUE(f.packets().crc_error());
         EXPECT_FALSE(f.init_pin());
         EXPECT_EQ(f.done_pin(), at_once);
         EXPECT_EQ(f.digest(), b.digest);
@@ -404,7 +395,7 @@ TEST(ModelSettings, JstartInRunTestIdleOnly) {
     Bitstream b = make("2s15");
     for (uint32_t w : b.words)
         f.feed_word(w);
-    ASSERT_TRUE(f.sequencer_running());
+    ASSERT_TRUE(f.sequencer().running());
     // Drive the TAP by hand: JSTART into the IR, then 16 TCKs in Shift-DR.
     auto clock = [&f](bool tms, bool tdi) {
         f.fall();
@@ -441,11 +432,50 @@ TEST(PacketProcessor, ExtremeFrameLengthAndReadCountStayBounded) {
         f.feed_word(w);
     for (int i = 0; i < 16; i++)
         f.feed_word(0x12345678);
-    EXPECT_EQ(f.flr(), 0xFFFFFFFFu);
+    EXPECT_EQ(f.frames().frame_length(), 0xFFFFFFFFu);
     EXPECT_EQ(f.frames_written(), 0u); // 16 words are far from one frame of that length
 
     f.feed_word(0x2800E000); // read STAT, count in the type-2 header that follows
     f.feed_word(0x48000000 | 0x07FFFFFF);
-    EXPECT_GT(f.queued_read_words(), 0u);
-    EXPECT_LE(f.queued_read_words(), 4096u);
+    EXPECT_GT(f.packets().queued_read_words(), 0u);
+    EXPECT_LE(f.packets().queued_read_words(), 4096u);
+}
+
+// Each register reads back from the part of the configuration logic that holds
+// it; CTL's security level blanks FDRO or drops frame writes.
+TEST(PacketProcessor, RegisterReadsAndSecurityLevels) {
+    const uint32_t fw = uint32_t(find_part("2s15")->frame_words());
+    // Two frames of ones at FAR 0 under the given CTL, then FDRO from FAR 0.
+    auto frames_under_ctl = [fw](uint32_t ctl) {
+        std::vector<uint32_t> w = {0x3000C001, 0x180, 0x3000A001, ctl, 0x30016001, fw - 1, 0x30002001, 0,
+                                   0x30008001, 1, 0x30004000 | (2 * fw)};
+        w.insert(w.end(), 2 * fw, 0xFFFFFFFF);
+        w.insert(w.end(), {0x30008001, 4, 0x30002001, 0, 0x28006000 | (2 * fw)});
+        return w;
+    };
+    struct Case {
+        const char *what;
+        std::vector<uint32_t> packets; // after the sync word and RCRC
+        size_t count, index;           // words read, the one checked
+        uint32_t expected;
+    } cases[] = {
+        {"FAR", {0x30002001, far_value(0, 3, 5), 0x28002001}, 1, 0, far_value(0, 3, 5)},
+        {"FLR", {0x30016001, 6, 0x28016001}, 1, 0, 6},
+        {"COR", {0x30012001, 0x00A0BF2D, 0x28012001}, 1, 0, 0x00A0BF2D},
+        {"CMD", {0x30008001, 4, 0x28008001}, 1, 0, 4},
+        {"CTL through MASK", {0x3000C001, 0x1C1, 0x3000A001, 0xFFFFFFFF, 0x2800A001}, 1, 0, 0x1C1},
+        {"LOUT outside the CRC", {0x30010001, 0x12345678, 0x28000001}, 1, 0, 0},
+        {"frames readable", frames_under_ctl(0), 2 * fw, fw, 0xFFFFFFFF},
+        {"read-back forbidden", frames_under_ctl(0x80), 2 * fw, fw, 0},
+        {"frame writes forbidden", frames_under_ctl(0x100), 2 * fw, fw, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Target t(parse_chain("2s15"));
+        t.elapse_ns(1000000);
+        std::vector<uint32_t> packets = {0xFFFFFFFF, Spartan2::SYNC_WORD, 0x30008001, 7};
+        packets.insert(packets.end(), c.packets.begin(), c.packets.end());
+        packets.push_back(0);
+        EXPECT_EQ(read_back(t, 0, packets, c.count)[c.index], c.expected);
+    }
 }

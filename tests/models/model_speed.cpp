@@ -68,7 +68,7 @@ void run(benchmark::State &state, const char *chain, bool pairs) {
         };
         enter_cfg_in(t, clock);
         shift_and_start(t, b, clock);
-        if (!t.spartan(0)->synced() || t.spartan(0)->digest() != b.digest) {
+        if (!t.spartan(0)->packets().synced() || t.spartan(0)->digest() != b.digest) {
             state.SkipWithError("configuration failed");
             break;
         }

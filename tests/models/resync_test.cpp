@@ -72,9 +72,10 @@ TEST(Resync, SyncPatternInsideFrameDataIsData) {
     // Still in step: the next header is taken as a header.
     f.feed_word(0x30002001);
     f.feed_word(far_value(0, 1, 0));
-    EXPECT_EQ(f.far(), far_value(0, 1, 0));
+    EXPECT_EQ(f.frames().address(), far_value(0, 1, 0));
     EXPECT_EQ(f.frames_written(), 1u);
-    EXPECT_EQ(std::vector<uint32_t>(f.memory().begin(), f.memory().begin() + fw), frame);
+    const std::vector<uint32_t> &mem = f.frames().words();
+    EXPECT_EQ(std::vector<uint32_t>(mem.begin(), mem.begin() + fw), frame);
 }
 
 TEST(Resync, PartWordSettings) {
