@@ -1,13 +1,15 @@
-#include "bench_util.h"
+#include "served_bench.h"
 
 #include <algorithm>
 #include <cctype>
-#include <gtest/gtest.h>
+#include <csignal>
+#include <cstdlib>
 #include <regex>
 #include <sstream>
-#include <thread>
 
-namespace e2e {
+#include "usb.h"
+
+namespace testsupport {
 namespace {
 
 std::string upper_hex(std::string s) {
@@ -16,16 +18,23 @@ std::string upper_hex(std::string s) {
     return s;
 }
 
+// An XC2S200 bitstream is 1,335,840 bits in blocks of 65,536: the block that
+// begins at the first is the eleventh of 21, at the second the last.
+const std::string HALF_WAY = "Configration bit  655360 to -";
+const std::string LAST_BLOCK = "Configration bit 1310720 to -";
+
 } // namespace
 
 std::string bin(const std::string &name) { return std::string(VOK_BIN_DIR) + "/" + name; }
 
-Bitstream mkbit(const testsupport::TempDir &dir, const std::string &part, const std::string &name,
+bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+Bitstream mkbit(const TempDir &dir, const std::string &part, const std::string &name,
                 const std::vector<std::string> &extra) {
     Bitstream b{dir / name, ""};
     std::vector<std::string> argv = {bin("vokbench"), "mkbit", "--part", part, "-o", b.path};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    testsupport::Result r = testsupport::run(argv, dir.path(), 30);
+    Result r = run(argv, dir.path(), 30);
     EXPECT_EQ(r.status, 0) << r.out;
     std::smatch m;
     static const std::regex hex16("(0[xX])?([0-9A-Fa-f]{16})\\b");
@@ -72,22 +81,66 @@ BenchState parse_state(const std::string &text) {
     return s;
 }
 
-testsupport::Result ctl(const std::string &socket, const std::string &request) {
+long usb_field(const std::string &state, const std::string &key) {
+    size_t line = state.find("usb 0:");
+    size_t at = line == std::string::npos ? line : state.find(key + " ", line);
+    return at == std::string::npos ? -1 : std::stol(state.substr(at + key.size() + 1));
+}
+
+Result ctl(const std::string &socket, const std::string &request) {
     std::vector<std::string> argv = {bin("vokbench"), "ctl", "--socket", socket};
     std::istringstream words(request);
     for (std::string w; words >> w;) argv.push_back(w);
-    return testsupport::run(argv, "", 10);
+    return run(argv, "", 20);
 }
 
-void BenchServedInBackground::serve(const std::vector<std::string> &options) {
+void ServedBench::TearDown() { ::unsetenv("VOKBENCH"); }
+
+void ServedBench::serve(const std::vector<std::string> &options, bool usb_board) {
     std::vector<std::string> argv = {bin("vokbench"), "serve", "--socket", socket};
     argv.insert(argv.end(), options.begin(), options.end());
-    bench = std::make_unique<testsupport::Background>(argv, dir.path(), dir / "bench.log");
-    for (int i = 0; i < 500; ++i) {
-        if (ctl(socket, "status").status == 0) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bench = std::make_unique<Background>(argv, dir.path(), dir / "bench.log");
+    ASSERT_TRUE(wait_until([&] { return ctl("status").status == 0; }, 10)) << "the bench did not come up: "
+                                                                           << bench->output();
+    ::setenv("VOKBENCH", socket.c_str(), 1);
+    if (usb_board) {
+        ASSERT_TRUE(usb_board_enumerated()) << "the board never enumerated";
     }
-    FAIL() << "the bench did not come up: " << bench->output();
 }
 
-} // namespace e2e
+bool ServedBench::usb_board_enumerated() {
+    return wait_until(
+        [] {
+            vokhw::usb_wait_ms(50);
+            return !vokhw::usb_list_boards().empty();
+        },
+        10);
+}
+
+nlohmann::json ServedBench::status_json() {
+    Result r = ctl("status --json");
+    EXPECT_EQ(r.status, 0) << r.out;
+    return nlohmann::json::parse(r.out, nullptr, false);
+}
+
+Result ServedBench::vokusb(const std::vector<std::string> &args, double timeout_s) {
+    std::vector<std::string> argv{bin("vokusb")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, dir.path(), timeout_s, {{"VOKBENCH", socket}});
+}
+
+std::unique_ptr<Background> ServedBench::start_vokusb(const std::vector<std::string> &args,
+                                                      const std::string &log) {
+    std::vector<std::string> argv{bin("vokusb")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return std::make_unique<Background>(argv, dir.path(), dir / log, Env{{"VOKBENCH", socket}});
+}
+
+void ServedBench::freeze_half_way(Background &run) {
+    ASSERT_TRUE(wait_until([&] { return has(run.output(), HALF_WAY); }, 60, 1)) << run.output();
+    ASSERT_GT(run.pid(), 0) << "the run ended early: " << run.output();
+    ASSERT_EQ(::kill(run.pid(), SIGSTOP), 0);
+    ASSERT_FALSE(has(run.output(), LAST_BLOCK)) << "the run passed its last block before it froze";
+}
+
+} // namespace testsupport
