@@ -26,7 +26,7 @@ public:
     }
     int number() const override { return current->number + (neighbour_ && current->present ? 1 : 0); }
     vokhw::UsbId id() const override { return {0x0547, 0x2131}; }
-    std::string place() const override { return neighbour_ ? "1-2" : "1-1"; }
+    std::string place() const override { return neighbour_ ? "1-2" : current->place; }
 
     int control(uint8_t type, uint8_t request, uint16_t value, uint16_t index, uint8_t *data, uint16_t length,
                 unsigned) override {
@@ -220,7 +220,7 @@ std::unique_ptr<vokhw::UsbHandle> open_place(const std::string &place, std::stri
     std::lock_guard lock(b.mutex);
     std::unique_ptr<vokhw::UsbHandle> h;
     if (place == "1-2" && b.neighbour) h = give(b, true);
-    else if (place == "1-1") h = open_ours(b);
+    else if (!place.empty() && place == b.place) h = open_ours(b);
     if (!h && reason) *reason = "no board at " + place;
     return h;
 }
@@ -229,7 +229,7 @@ std::vector<vokhw::UsbBoardInfo> list_boards() {
     Board &b = board();
     std::lock_guard lock(b.mutex);
     std::vector<vokhw::UsbBoardInfo> list;
-    if (b.present || b.neighbour) list.push_back({b.number, 0x0547, 0x2131, "fake", b.present ? "1-1" : "1-2"});
+    if (b.present || b.neighbour) list.push_back({b.number, 0x0547, 0x2131, "fake", b.present ? b.place : "1-2"});
     if (b.present && b.neighbour) list.push_back({b.number + 1, 0x0547, 0x2131, "fake", "1-2"});
     return list;
 }

@@ -48,6 +48,7 @@ struct Board {
     // The strings once the 8051 runs the image downloaded to it; none: unchanged.
     std::vector<std::string> firmware_strings;
     Bytes endpoints = all_endpoints(); // of interface 0, in descriptor order
+    std::string place = "1-1";         // empty: the handle cannot tell
     Responder responder;
 
     // Where it is. A board that is not present comes back after away_opens
