@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <regex>
@@ -134,6 +135,29 @@ std::unique_ptr<Background> ServedBench::start_vokusb(const std::vector<std::str
     std::vector<std::string> argv{bin("vokusb")};
     argv.insert(argv.end(), args.begin(), args.end());
     return std::make_unique<Background>(argv, dir.path(), dir / log, Env{{"VOKBENCH", socket}});
+}
+
+ServedBench::Unplugged ServedBench::unplug_mid_run(const std::vector<std::string> &args) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const Result load = vokusb(args);
+        EXPECT_EQ(load.status, 0) << load.out;
+        Unplugged cut{start_vokusb(args)};
+        Background &run = *cut.run;
+        EXPECT_TRUE(wait_until([&] { return has(run.output(), "Configration bit"); }, 60)) << run.output();
+        const Result unplug = ctl("usb 0 unplug");
+        EXPECT_EQ(unplug.status, 0) << unplug.out;
+        const auto unplugged = std::chrono::steady_clock::now();
+        if (!run.wait(60)) {
+            ADD_FAILURE() << "vokusb hangs: " << run.output();
+            return {};
+        }
+        cut.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - unplugged).count();
+        if (run.status() != 0) return cut;
+        EXPECT_EQ(ctl("usb 0 plug").status, 0);
+        EXPECT_TRUE(usb_board_enumerated());
+    }
+    ADD_FAILURE() << "the unplug never fell into a configuration";
+    return {};
 }
 
 void ServedBench::freeze_half_way(Background &run) {

@@ -86,6 +86,16 @@ protected:
     Result vokusb(const std::vector<std::string> &args, double timeout_s = 120);
     std::unique_ptr<Background> start_vokusb(const std::vector<std::string> &args,
                                              const std::string &log = "vokusb.log");
+    // Runs vokusb with args once (the board's firmware is loaded then), starts it
+    // again and unplugs USB board 0 once the data flow. The unplug comes from
+    // another process and may land after the run has ended: then the board goes
+    // back in and all is tried again, five times at most. The run the unplug
+    // cut, with the seconds it took to end after the unplug; no run when none was.
+    struct Unplugged {
+        std::unique_ptr<Background> run;
+        double seconds = 0;
+    };
+    Unplugged unplug_mid_run(const std::vector<std::string> &args);
     // Freezes a run (SIGSTOP) once its progress line has passed half of an
     // XC2S200's data, before its last block: the next step lands in the data
     // phase on any machine. The run goes on after SIGCONT.
