@@ -9,11 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "bench_util.h"
+#include "support/served_bench.h"
 
 namespace {
 
-using namespace e2e;
 using namespace testsupport;
 using namespace std::chrono_literals;
 
@@ -25,9 +24,9 @@ size_t count_of(const std::string &text, const std::string &what)
     return n;
 }
 
-class ContinuousWatch : public BenchServedInBackground {
+class ContinuousWatch : public ServedBench {
 protected:
-    DeviceState device() { return parse_state(ctl(socket, "status").out).devices[0]; }
+    DeviceState device() { return state().devices[0]; }
 };
 
 TEST_F(ContinuousWatch, ConfiguresAgainAfterEveryLossAndOnlyThen)
@@ -50,8 +49,8 @@ TEST_F(ContinuousWatch, ConfiguresAgainAfterEveryLossAndOnlyThen)
     };
     for (const char *driver : {"vok_xpar", "vok_usb"}) {
         SCOPED_TRACE(driver);
-        Background run({bin("vokusb"), "design.bit", "-driver", driver, "-continue"}, dir.path(),
-                       dir / (std::string(driver) + ".log"), {{"VOKBENCH", socket}});
+        auto watch = start_vokusb({"design.bit", "-driver", driver, "-continue"}, std::string(driver) + ".log");
+        Background &run = *watch;
         ASSERT_TRUE(wait_until([&] { return count_of(run.output(), "Complete!") == 1; }, 30)) << run.output();
         for (const auto &c : cases) {
             SCOPED_TRACE(c.what);
@@ -65,10 +64,10 @@ TEST_F(ContinuousWatch, ConfiguresAgainAfterEveryLossAndOnlyThen)
             if (c.request == nullptr) {
                 std::this_thread::sleep_for(1000ms);
             } else {
-                ASSERT_EQ(ctl(socket, c.request).status, 0);
+                ASSERT_EQ(ctl(c.request).status, 0);
                 std::this_thread::sleep_for(std::chrono::milliseconds(c.off_ms));
                 if (c.off_ms > 0) {
-                    ASSERT_EQ(ctl(socket, "power on").status, 0);
+                    ASSERT_EQ(ctl("power on").status, 0);
                 }
                 EXPECT_TRUE(wait_until([&] { return count_of(run.output(), "Complete!") > completes; }, 10));
             }

@@ -13,12 +13,11 @@
 #include <thread>
 #include <unistd.h>
 
-#include "bench_util.h"
+#include "support/served_bench.h"
 #include "vokcable.h"
 
 namespace {
 
-using namespace e2e;
 using namespace testsupport;
 
 struct Driver {
@@ -74,11 +73,11 @@ std::string in_child(const std::string &socket, const std::function<std::string(
     return out;
 }
 
-class DriverOnBench : public BenchServedInBackground {
+class DriverOnBench : public ServedBench {
 protected:
     std::vector<std::string> trace(const std::string &base) {
         std::vector<std::string> lines;
-        std::istringstream in(ctl(socket, "trace " + base).out);
+        std::istringstream in(ctl("trace " + base).out);
         for (std::string l; std::getline(in, l);) lines.push_back(l);
         return lines;
     }
@@ -110,7 +109,7 @@ const int SHIFT_BITS[12] = {1, 0, 1, 0, 0, 1, 0, 1, 1, 1, 0, 0};
 
 TEST_F(DriverOnBench, XilinxCableSequencesAtThePort) {
     serve({"--chain", "2s15", "--port", "0x378:xilinx"});
-    ASSERT_EQ(ctl(socket, "trace 378 on").status, 0);
+    ASSERT_EQ(ctl("trace 378 on").status, 0);
     std::string report = in_child(socket, [] {
         Driver d("vok_xpar");
         if (!d.ok()) return std::string("cannot load vok_xpar: ") + ::dlerror();
@@ -153,7 +152,7 @@ TEST_F(DriverOnBench, XilinxCableSequencesAtThePort) {
 
 TEST_F(DriverOnBench, AlteraCableSequencesAtThePort) {
     serve({"--chain", "2s15", "--port", "0x378:altera"});
-    ASSERT_EQ(ctl(socket, "trace 378 on").status, 0);
+    ASSERT_EQ(ctl("trace 378 on").status, 0);
     std::string report = in_child(socket, [] {
         Driver d("vok_apar");
         if (!d.ok()) return std::string("cannot load vok_apar: ") + ::dlerror();
@@ -189,10 +188,9 @@ TEST_F(DriverOnBench, AlteraCableSequencesAtThePort) {
 TEST_F(DriverOnBench, ProgramClearsThroughTheXilinxCableButNotThroughTheAlteraAdapter) {
     serve({"--chain", "2s30", "--port", "0x378:altera-ss", "--port", "0x278:xilinx-ss"});
     Bitstream bit = mkbit(dir, "2s30", "d.bit", {"--startup", "cclk"});
-    Result run1 = run({bin("vokusb"), bit.path, "-driver", "vok_apar", "-mode", "sserial"}, dir.path(), 60,
-                      {{"VOKBENCH", socket}});
+    Result run1 = vokusb({bit.path, "-driver", "vok_apar", "-mode", "sserial"}, 60);
     ASSERT_EQ(run1.status, 0) << run1.out;
-    auto device = [&] { return parse_state(ctl(socket, "status").out).devices[0]; };
+    auto device = [&] { return state().devices[0]; };
     ASSERT_TRUE(device().configured);
 
     std::string report = in_child(socket, [] {

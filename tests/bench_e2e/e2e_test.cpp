@@ -10,11 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "bench_util.h"
+#include "support/served_bench.h"
 
 namespace {
 
-using namespace e2e;
 using namespace testsupport;
 
 struct CableCase {
@@ -179,28 +178,15 @@ TEST(ParallelProbe, AlteraPowerWithPin15GroundedOrSensing) {
 }
 
 // A bench served in the background, with a vokusb run beside it.
-class ServedBench : public BenchServedInBackground {
+class ServedRun : public ServedBench {
 protected:
-    BenchState state() { return parse_state(ctl(socket, "status").out); }
-
     // Waits until pred holds for the bench state; false after timeout_s.
     bool wait_state(const std::function<bool(const BenchState &)> &pred, double timeout_s) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
-        while (std::chrono::steady_clock::now() < end) {
-            if (pred(state())) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        return wait_until([&] { return pred(state()); }, timeout_s, 50);
     }
-
     // Waits until the background run has printed text; false after timeout_s.
-    bool wait_output(Background &p, const std::string &text, double timeout_s) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_s);
-        while (p.output().find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return true;
+    static bool wait_output(Background &p, const std::string &text, double timeout_s) {
+        return wait_until([&] { return has(p.output(), text); }, timeout_s, 50);
     }
 
     int configurations() {
@@ -209,49 +195,47 @@ protected:
     }
 };
 
-TEST_F(ServedBench, ContinuousModeConfiguresOnNewFileAndAfterPowerReturns) {
+TEST_F(ServedRun, ContinuousModeConfiguresOnNewFileAndAfterPowerReturns) {
     serve({"--chain", "2s50", "--port", "0x378:xilinx"});
     Bitstream first = mkbit(dir, "2s50", "design.bit", {"--startup", "jtag", "--time", "10:00:00"});
-    Background vokusb({bin("vokusb"), "design.bit", "-driver", "vok_xpar", "-continue"}, dir.path(),
-                      dir / "vokusb.log", {{"VOKBENCH", socket}});
+    auto watch = start_vokusb({"design.bit", "-driver", "vok_xpar", "-continue"});
     auto configs_are = [](int n) {
         return [n](const BenchState &s) { return s.devices.count(0) && s.devices.at(0).configurations == n; };
     };
-    ASSERT_TRUE(wait_state(configs_are(1), 20)) << vokusb.output();
+    ASSERT_TRUE(wait_state(configs_are(1), 20)) << watch->output();
     EXPECT_EQ(state().devices[0].digest, first.digest);
 
     // Unchanged file: no configuration for a while (passes poll every 100 ms).
     // Meanwhile the port is claimed: a second run gets no access to it.
-    Result other = run({bin("vokusb"), "design.bit", "-driver", "vok_xpar"}, dir.path(), 20, {{"VOKBENCH", socket}});
+    Result other = vokusb({"design.bit", "-driver", "vok_xpar"}, 20);
     EXPECT_EQ(other.status, 64) << other.out;
     EXPECT_NE(other.out.find("Can't access GIVEIO system\n"), std::string::npos) << other.out;
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_EQ(configurations(), 1) << vokusb.output();
+    EXPECT_EQ(configurations(), 1) << watch->output();
 
     // A new time stamp (written aside, then moved over the file) configures again.
     Bitstream second = mkbit(dir, "2s50", "next.bit", {"--startup", "jtag", "--time", "11:00:00", "--seed", "5"});
     ASSERT_EQ(std::rename(second.path.c_str(), (dir / "design.bit").c_str()), 0);
-    ASSERT_TRUE(wait_state(configs_are(2), 20)) << vokusb.output();
+    ASSERT_TRUE(wait_state(configs_are(2), 20)) << watch->output();
     EXPECT_EQ(state().devices[0].digest, second.digest);
 
     // Supply off and on: the same file again, once the run has seen the loss.
-    ASSERT_EQ(ctl(socket, "power off").status, 0);
-    EXPECT_TRUE(wait_output(vokusb, "Target Power Down\n", 10)) << vokusb.output();
-    ASSERT_EQ(ctl(socket, "power on").status, 0);
-    ASSERT_TRUE(wait_state(configs_are(3), 20)) << vokusb.output();
+    ASSERT_EQ(ctl("power off").status, 0);
+    EXPECT_TRUE(wait_output(*watch, "Target Power Down\n", 10)) << watch->output();
+    ASSERT_EQ(ctl("power on").status, 0);
+    ASSERT_TRUE(wait_state(configs_are(3), 20)) << watch->output();
     EXPECT_TRUE(state().devices[0].configured);
     EXPECT_EQ(state().devices[0].digest, second.digest);
-    EXPECT_TRUE(vokusb.running()) << vokusb.output();
+    EXPECT_TRUE(watch->running()) << watch->output();
 }
 
-TEST_F(ServedBench, ASecondSlaveSerialConfigurationPulsesProgramEachRun) {
+TEST_F(ServedRun, ASecondSlaveSerialConfigurationPulsesProgramEachRun) {
     serve({"--chain", "2s30", "--port", "0x378:xilinx-ss"});
     Bitstream a = mkbit(dir, "2s30", "a.bit", {"--startup", "cclk"});
     Bitstream b = mkbit(dir, "2s30", "b.bit", {"--startup", "cclk", "--seed", "3"});
-    Env env = {{"VOKBENCH", socket}};
-    ASSERT_EQ(ctl(socket, "trace 378 on").status, 0);
+    ASSERT_EQ(ctl("trace 378 on").status, 0);
     for (const Bitstream *bit : {&a, &b}) {
-        Result r = run({bin("vokusb"), bit->path, "-driver", "vok_xpar", "-mode", "sserial"}, dir.path(), 60, env);
+        Result r = vokusb({bit->path, "-driver", "vok_xpar", "-mode", "sserial"}, 60);
         EXPECT_EQ(r.status, 0) << r.out;
         EXPECT_NE(r.out.find("Complete!"), std::string::npos) << r.out;
     }
@@ -259,27 +243,26 @@ TEST_F(ServedBench, ASecondSlaveSerialConfigurationPulsesProgramEachRun) {
     EXPECT_EQ(s.devices[0].configurations, 2);
     EXPECT_EQ(s.devices[0].digest, b.digest);
     // Each run pulses PROGRAM twice: data 0x10, 0x10, 0x14 in a row.
-    std::string trace = ctl(socket, "trace 378").out;
+    std::string trace = ctl("trace 378").out;
     size_t pulses = 0;
     for (size_t at = 0; (at = trace.find("W 0378 10\nW 0378 10\nW 0378 14\n", at)) != std::string::npos; ++at)
         ++pulses;
     EXPECT_EQ(pulses, 4u);
 }
 
-TEST_F(ServedBench, SupplySwitchedOffDuringAContinuousRunThroughAltera) {
+TEST_F(ServedRun, SupplySwitchedOffDuringAContinuousRunThroughAltera) {
     serve({"--chain", "2s15", "--port", "0x378:altera"});
     mkbit(dir, "2s15", "design.bit", {"--startup", "jtag"});
-    Background vokusb({bin("vokusb"), "design.bit", "-driver", "vok_apar", "-continue"}, dir.path(),
-                      dir / "vokusb.log", {{"VOKBENCH", socket}});
+    auto watch = start_vokusb({"design.bit", "-driver", "vok_apar", "-continue"});
     ASSERT_TRUE(wait_state([](const BenchState &s) { return s.devices.count(0) && s.devices.at(0).configured; }, 20))
-        << vokusb.output();
-    ASSERT_EQ(ctl(socket, "power off").status, 0);
-    EXPECT_TRUE(wait_output(vokusb, "Target Power Down\n", 10)) << vokusb.output();
-    EXPECT_TRUE(vokusb.running());
-    ASSERT_EQ(ctl(socket, "power on").status, 0);
+        << watch->output();
+    ASSERT_EQ(ctl("power off").status, 0);
+    EXPECT_TRUE(wait_output(*watch, "Target Power Down\n", 10)) << watch->output();
+    EXPECT_TRUE(watch->running());
+    ASSERT_EQ(ctl("power on").status, 0);
     EXPECT_TRUE(wait_state(
         [](const BenchState &s) { return s.devices.count(0) && s.devices.at(0).configurations == 2; }, 20))
-        << vokusb.output();
+        << watch->output();
     EXPECT_TRUE(state().devices[0].configured);
 }
 
@@ -371,49 +354,49 @@ TEST(BenchProgram, BenchOptionsApplyInTheirOrder) {
     EXPECT_EQ(s.ports["0378"].cable, "none") << r.out;
 }
 
-TEST_F(ServedBench, ControlRequestsAnswerAndRefuse) {
+TEST_F(ServedRun, ControlRequestsAnswerAndRefuse) {
     serve({"--chain", "2s15", "--port", "0x378:xilinx"});
     EXPECT_EQ(state().powered, std::optional<bool>(true));
-    Result r = ctl(socket, "power off");
+    Result r = ctl("power off");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "power off\n");
     EXPECT_EQ(state().powered, std::optional<bool>(false));
-    r = ctl(socket, "chain 2s15");
+    r = ctl("chain 2s15");
     EXPECT_EQ(r.out, "chain of 1 device\n");
-    r = ctl(socket, "chain 18v02,2s200");
+    r = ctl("chain 18v02,2s200");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out, "chain of 2 devices\n");
     EXPECT_EQ(state().devices[1].part, "2s200");
-    r = ctl(socket, "chain 2s999");
+    r = ctl("chain 2s999");
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_EQ(state().devices.size(), 2u);
     // A PROGRAM pulse reaches a Spartan-II of the chain, and only with the supply on.
     for (auto [request, says] : {std::pair{"program 1", "the supply is off"}, {"program 0", "index of a Spartan-II"},
                                  {"program 2", "index of a Spartan-II"}, {"program x", "index of a Spartan-II"}}) {
-        r = ctl(socket, request);
+        r = ctl(request);
         EXPECT_EQ(r.status, 1) << request;
         EXPECT_NE(r.out.find(says), std::string::npos) << request << ": " << r.out;
     }
-    r = ctl(socket, "port 0x278:altera");
+    r = ctl("port 0x278:altera");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(state().ports["0278"].cable, "altera");
-    r = ctl(socket, "usb 0:qrt");
+    r = ctl("usb 0:qrt");
     EXPECT_EQ(r.status, 0) << r.out;
-    r = ctl(socket, "usb 0 unplug");
+    r = ctl("usb 0 unplug");
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(ctl(socket, "status").out.find("usb 0: qrt, detached"), std::string::npos);
-    r = ctl(socket, "status --json");
+    EXPECT_NE(ctl("status").out.find("usb 0: qrt, detached"), std::string::npos);
+    r = ctl("status --json");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("{\"target\":{", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("\"ports\":[{\"base\":\"0x0278\",\"cable\":\"altera\""), std::string::npos) << r.out;
-    r = ctl(socket, "frobnicate");
+    r = ctl("frobnicate");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("error: unknown request"), std::string::npos) << r.out;
     // A second bench on the same socket is refused while this one answers.
     Result second = run({bin("vokbench"), "serve", "--socket", socket}, dir.path(), 10);
     EXPECT_EQ(second.status, 2);
     EXPECT_NE(second.out.find("already serves"), std::string::npos) << second.out;
-    EXPECT_EQ(ctl(socket, "status").status, 0);
+    EXPECT_EQ(ctl("status").status, 0);
 }
 
 } // namespace

@@ -11,20 +11,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include "bench_util.h"
+#include "support/served_bench.h"
 
 namespace {
 
-using namespace e2e;
 using namespace testsupport;
 using namespace std::chrono_literals;
 
-// An XC2S200 bitstream is 1,335,840 bits in blocks of 65,536: the block that
-// begins here is the eleventh of 21.
-const std::string kHalfWay = "Configration bit  655360 to -";
-const std::string kLastBlock = "Configration bit 1310720 to -";
-
-class Fault : public BenchServedInBackground {
+class Fault : public ServedBench {
 protected:
     void SetUp() override
     {
@@ -34,19 +28,9 @@ protected:
 
     std::unique_ptr<Background> start(const std::vector<std::string> &extra = {})
     {
-        std::vector<std::string> argv = {bin("vokusb"), "design.bit", "-driver", "vok_xpar"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        return std::make_unique<Background>(argv, dir.path(), dir / "vokusb.log", Env{{"VOKBENCH", socket}});
-    }
-
-    // Freezes the run once it has passed half of the data, before its last block.
-    void freeze_half_way(Background &run)
-    {
-        ASSERT_TRUE(wait_until([&] { return run.output().find(kHalfWay) != std::string::npos; }, 60, 1))
-            << run.output();
-        ASSERT_GT(run.pid(), 0) << "the run ended early: " << run.output();
-        ASSERT_EQ(::kill(run.pid(), SIGSTOP), 0);
-        ASSERT_EQ(run.output().find(kLastBlock), std::string::npos) << "the run passed its last block before it froze";
+        std::vector<std::string> args = {"design.bit", "-driver", "vok_xpar"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return start_vokusb(args);
     }
     static void thaw(Background &run)
     {
@@ -54,7 +38,7 @@ protected:
             ::kill(run.pid(), SIGCONT);
     }
 
-    DeviceState device() { return parse_state(ctl(socket, "status").out).devices[0]; }
+    DeviceState device() { return state().devices[0]; }
     bool device_becomes(const Bitstream &bit, int configurations)
     {
         return wait_until(
@@ -72,8 +56,8 @@ TEST_F(Fault, SupplyOffHalfWayFailsTheRun)
 {
     auto run = start();
     ASSERT_NO_FATAL_FAILURE(freeze_half_way(*run));
-    ASSERT_EQ(ctl(socket, "power off").status, 0);
-    ASSERT_EQ(ctl(socket, "power on").status, 0); // the data sent before the loss are gone
+    ASSERT_EQ(ctl("power off").status, 0);
+    ASSERT_EQ(ctl("power on").status, 0); // the data sent before the loss are gone
     thaw(*run);
     ASSERT_TRUE(run->wait(30)) << run->output();
     EXPECT_NE(run->status(), 0) << run->output();
@@ -100,12 +84,12 @@ TEST_F(Fault, ContinuousRunConfiguresTheWholeFileAfterTheSupplyReturns)
 {
     auto run = start({"-continue"});
     ASSERT_NO_FATAL_FAILURE(freeze_half_way(*run));
-    ASSERT_EQ(ctl(socket, "power off").status, 0);
+    ASSERT_EQ(ctl("power off").status, 0);
     thaw(*run);
     ASSERT_TRUE(wait_until([&] { return run->output().find("Target Power Down\n") != std::string::npos; }, 30))
         << run->output();
     EXPECT_FALSE(device().configured);
-    ASSERT_EQ(ctl(socket, "power on").status, 0);
+    ASSERT_EQ(ctl("power on").status, 0);
     EXPECT_TRUE(device_becomes(first, 1)) << run->output();
     EXPECT_TRUE(run->running()) << run->output();
 }
@@ -150,7 +134,7 @@ TEST_F(Fault, WrongOrIncompleteFilesLeaveAConfiguredFpgaAlone)
         {"half.bit", 128, "Bitstream file 'half.bit' is not complete: its header announces 166980 bytes"},
     };
     for (const auto &c : cases) {
-        Result r = run({bin("vokusb"), c.file, "-driver", "vok_xpar"}, dir.path(), 60, {{"VOKBENCH", socket}});
+        Result r = vokusb({c.file, "-driver", "vok_xpar"}, 60);
         EXPECT_EQ(r.status, c.status) << r.out;
         EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("FPGA shutdown"), std::string::npos) << r.out;

@@ -10,16 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "bench_util.h"
+#include "support/served_bench.h"
 
 namespace {
 
-using namespace e2e;
 using namespace testsupport;
 using namespace std::chrono_literals;
 
-const std::string kHalfWay = "Configration bit  655360 to -";
-const std::string kLastBlock = "Configration bit 1310720 to -";
 const std::string kRecovered = "The FPGA was still inside an interrupted load";
 const std::string kComplete = "Complete!";
 const std::string kBlame = "CRC error";
@@ -55,16 +52,16 @@ const Case cases[] = {
     {"QrtSigterm", "--usb", "0:qrt", "vok_qrt", false, SIGTERM, 0, kComplete, kRecovered},
 };
 
-class Interrupted : public BenchServedInBackground {
+class Interrupted : public ServedBench {
 protected:
-    Result next_run(const std::vector<std::string> &argv)
+    Result next_run(const std::vector<std::string> &args)
     {
-        Result r = run(argv, dir.path(), 60, {{"VOKBENCH", socket}});
+        Result r = vokusb(args, 60);
         // The bench may hold the killed client's cable for a moment yet: "Error !
         // ,probe", status 64.
         for (int retry = 0; retry < 20 && r.status == 64; ++retry) {
             std::this_thread::sleep_for(100ms);
-            r = run(argv, dir.path(), 60, {{"VOKBENCH", socket}});
+            r = vokusb(args, 60);
         }
         return r;
     }
@@ -77,25 +74,22 @@ TEST_P(InterruptedLoad, NextRunConfigures)
     const Case &c = GetParam();
     serve({"--chain", "2s200", c.bench, c.cable});
     const Bitstream bit = mkbit(dir, "2s200", "d.bit", {"--startup", c.slave_serial ? "cclk" : "jtag"});
-    std::vector<std::string> argv = {bin("vokusb"), "d.bit", "-driver", c.driver};
+    std::vector<std::string> args = {"d.bit", "-driver", c.driver};
     if (c.slave_serial)
-        argv.insert(argv.end(), {"-mode", "sserial"});
+        args.insert(args.end(), {"-mode", "sserial"});
 
-    Background first(argv, dir.path(), dir / "first.log", {{"VOKBENCH", socket}});
-    ASSERT_TRUE(wait_until([&] { return first.output().find(kHalfWay) != std::string::npos; }, 60, 1))
-        << first.output();
-    ASSERT_EQ(::kill(first.pid(), SIGSTOP), 0);
-    ASSERT_EQ(first.output().find(kLastBlock), std::string::npos) << first.output();
-    ASSERT_EQ(::kill(first.pid(), c.signal), 0);
-    ::kill(first.pid(), SIGCONT);
-    ASSERT_TRUE(first.wait(60)) << first.output();
-    EXPECT_EQ(first.status(), 128 + c.signal) << first.output();
+    auto first = start_vokusb(args, "first.log");
+    ASSERT_NO_FATAL_FAILURE(freeze_half_way(*first));
+    ASSERT_EQ(::kill(first->pid(), c.signal), 0);
+    ::kill(first->pid(), SIGCONT);
+    ASSERT_TRUE(first->wait(60)) << first->output();
+    EXPECT_EQ(first->status(), 128 + c.signal) << first->output();
 
-    const Result next = next_run(argv);
+    const Result next = next_run(args);
     EXPECT_EQ(next.status, c.next_status) << next.out;
     EXPECT_NE(next.out.find(c.next_says), std::string::npos) << next.out;
     EXPECT_EQ(next.out.find(c.next_lacks), std::string::npos) << next.out;
-    const DeviceState d = parse_state(ctl(socket, "status").out).devices[0];
+    const DeviceState d = state().devices[0];
     EXPECT_EQ(d.configured, c.next_status == 0) << next.out;
     if (c.next_status == 0) {
         EXPECT_EQ(d.digest, bit.digest) << next.out;
@@ -112,10 +106,9 @@ TEST_F(Interrupted, CrcErrorLeftByAnEarlierLoadIsNotBlamedOnTheFile)
     serve({"--chain", "2s50", "--port", "0x378:xilinx"});
     mkbit(dir, "2s50", "bad.bit", {"--corrupt", "100"});
     mkbit(dir, "2s50", "good.bit");
-    const Env env = {{"VOKBENCH", socket}};
-    const Result bad = run({bin("vokusb"), "bad.bit", "-driver", "vok_xpar"}, dir.path(), 60, env);
+    const Result bad = vokusb({"bad.bit", "-driver", "vok_xpar"}, 60);
     ASSERT_NE(bad.out.find("Configuration failed: CRC error in the bitstream"), std::string::npos) << bad.out;
-    const Result good = run({bin("vokusb"), "good.bit", "-driver", "vok_xpar"}, dir.path(), 60, env);
+    const Result good = vokusb({"good.bit", "-driver", "vok_xpar"}, 60);
     EXPECT_EQ(good.status, 32) << good.out;
     EXPECT_EQ(good.out.find("CRC error in the bitstream"), std::string::npos) << good.out;
     EXPECT_NE(good.out.find("the FPGA held a CRC error from an earlier load"), std::string::npos) << good.out;

@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "bench_util.h"
+#include "support/served_bench.h"
 
 namespace {
 
-using namespace e2e;
 using namespace testsupport;
 
 // "cycles N, packets out N in N, naks N, bulk_us N" of board 0.

@@ -8,16 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "support/files.h"
-#include "support/process.h"
+#include "support/served_bench.h"
 #include "usb.h"
 
 namespace {
 
 using namespace testsupport;
 using Bytes = std::vector<uint8_t>;
-
-std::string bin(const std::string &name) { return std::string(VOK_BIN_DIR) + "/" + name; }
 
 struct Leftover {
     uint8_t endpoint;
@@ -31,7 +28,9 @@ struct BoardCase {
 
 Bytes repeat(uint8_t value, size_t n) { return Bytes(n, value); }
 
-TEST(LeftMidTransfer, NextRunDrainsTheBoardAndConfigures) {
+class LeftMidTransfer : public ServedBench {};
+
+TEST_F(LeftMidTransfer, NextRunDrainsTheBoardAndConfigures) {
     const BoardCase cases[] = {
         // Status queries and a clock packet whose pin answers nobody takes.
         {"an2135sc-jtag", "vok_usb", {{0x01, {0x20}}, {0x04, repeat(0x02, 64)}, {0x04, repeat(0x00, 64)}}},
@@ -42,21 +41,9 @@ TEST(LeftMidTransfer, NextRunDrainsTheBoardAndConfigures) {
     };
     for (const BoardCase &c : cases) {
         SCOPED_TRACE(c.board);
-        TempDir dir{"leftover"};
-        const std::string socket = dir / "bench.sock";
-        Background bench({bin("vokbench"), "serve", "--socket", socket, "--chain", "2s15", "--usb",
-                          std::string("0:") + c.board},
-                         dir.path(), dir / "bench.log");
-        ::setenv("VOKBENCH", socket.c_str(), 1);
-        ASSERT_TRUE(wait_until([] {
-            vokhw::usb_wait_ms(50);
-            return !vokhw::usb_list_boards().empty();
-        }, 10)) << bench.output();
-        std::string file = dir / "d.bit";
-        ASSERT_EQ(run({bin("vokbench"), "mkbit", "--part", "2s15", "-o", file}, dir.path()).status, 0);
-        auto configure = [&] {
-            return run({bin("vokusb"), file, "-driver", c.driver}, dir.path(), 60, {{"VOKBENCH", socket}});
-        };
+        serve({"--chain", "2s15", "--usb", std::string("0:") + c.board}, true);
+        const std::string file = mkbit(dir, "2s15", "d.bit").path;
+        auto configure = [&] { return vokusb({file, "-driver", c.driver}, 60); };
         Result first = configure(); // loads the firmware
         ASSERT_EQ(first.status, 0) << first.out;
 
@@ -75,7 +62,7 @@ TEST(LeftMidTransfer, NextRunDrainsTheBoardAndConfigures) {
         Result next = configure();
         EXPECT_EQ(next.status, 0) << next.out;
         EXPECT_NE(next.out.find("Complete!"), std::string::npos) << next.out;
-        ::unsetenv("VOKBENCH");
+        bench.reset();
     }
 }
 

@@ -6,47 +6,18 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "fw_image.h"
-#include "support/files.h"
-#include "support/process.h"
+#include "support/served_bench.h"
 #include "usb.h"
 
 namespace {
 
-std::string bin(const std::string &name) { return std::string(VOK_BIN_DIR) + "/" + name; }
-
-class SeamTest : public ::testing::Test {
+class SeamTest : public testsupport::ServedBench {
 protected:
-    testsupport::TempDir dir;
-    std::string socket = dir / "bench.sock";
-    std::unique_ptr<testsupport::Background> bench;
-
-    void SetUp() override {
-        bench = std::make_unique<testsupport::Background>(
-            std::vector<std::string>{bin("vokbench"), "serve", "--socket", socket, "--usb", "0:qrt"}, dir.path(),
-            dir / "bench.log");
-        ASSERT_TRUE(testsupport::wait_until([&] { return ctl("status").status == 0; }, 10)) << bench->output();
-        ::setenv("VOKBENCH", socket.c_str(), 1);
-        // The bare board enumerates once the hub has seen it.
-        ASSERT_TRUE(testsupport::wait_until([] {
-            vokhw::usb_wait_ms(50);
-            return !vokhw::usb_list_boards().empty();
-        }, 10));
-    }
-    void TearDown() override { ::unsetenv("VOKBENCH"); }
-
-    testsupport::Result ctl(const std::string &request) {
-        std::vector<std::string> argv{bin("vokbench"), "ctl", "--socket", socket};
-        std::string word;
-        for (char c : request + " ") {
-            if (c != ' ') word += c;
-            else if (!word.empty()) argv.push_back(std::move(word)), word.clear();
-        }
-        return testsupport::run(argv, dir.path(), 20);
-    }
+    // The bare board enumerates once the hub has seen it.
+    void SetUp() override { serve({"--usb", "0:qrt"}, true); }
 
     static std::string string_descriptor(vokhw::UsbHandle &h, uint8_t index) {
         uint8_t buf[130] = {};
@@ -122,9 +93,7 @@ TEST_F(SeamTest, DownloadedFirmwareRenumeratesAnswersStringsAndEchoes) {
     waiter.join();
     EXPECT_EQ(cancelled_rc, vokhw::USB_ERROR_CANCELLED);
 
-    auto status = ctl("status --json");
-    ASSERT_EQ(status.status, 0) << status.out;
-    auto usb = nlohmann::json::parse(status.out).at("usb");
+    auto usb = status_json().at("usb");
     ASSERT_EQ(usb.size(), 1u);
     auto &b = usb[0];
     std::vector<std::string> keys;

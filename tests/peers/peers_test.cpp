@@ -1,6 +1,6 @@
 // Other JTAG tools against the bench, through `vokbench run --ppdev`: they drive
 // the bench's cables through /dev/parport0 as they would drive a real port.
-#include "bench_util.h"
+#include "support/served_bench.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 namespace {
 
-using e2e::bin;
+using testsupport::bin;
 
 // The program's path in PATH; empty when it is not installed.
 std::string installed(const std::string &name) {
@@ -47,10 +47,10 @@ protected:
     // xc3sprog -c pp design.bit; the XC2S100 at index ends up configured. Each chain
     // is a test of its own: a load takes one socket round trip per bit.
     void xc3sprog_configures(const char *chain, int index) {
-        e2e::Bitstream b = e2e::mkbit(dir, "2s100", "design.bit");
+        testsupport::Bitstream b = testsupport::mkbit(dir, "2s100", "design.bit");
         auto r = on_bench({"--chain", chain, "--port", "0x378:xilinx"}, {"xc3sprog", "-c", "pp", b.path}, 380);
         EXPECT_EQ(r.status, 0) << r.out;
-        e2e::DeviceState d = e2e::parse_state(r.out).devices[index];
+        testsupport::DeviceState d = testsupport::parse_state(r.out).devices[index];
         EXPECT_EQ(d.part, "2s100");
         EXPECT_TRUE(d.configured) << r.out;
         EXPECT_TRUE(d.done);

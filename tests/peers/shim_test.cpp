@@ -1,6 +1,6 @@
 // The ppdev shim's node: requests it does not serve, and the control register
 // as a Linux port driver keeps it, against a served bench.
-#include "bench_util.h"
+#include "support/served_bench.h"
 #include "ppdev_node.h"
 
 #include <gtest/gtest.h>
@@ -44,12 +44,12 @@ TEST(PpdevShim, NodeNames) {
         EXPECT_EQ(ppdevshim::parport_index(path), index) << path;
 }
 
-class PpdevShimOnBench : public e2e::BenchServedInBackground {};
+class PpdevShimOnBench : public testsupport::ServedBench {};
 
 TEST_F(PpdevShimOnBench, ClaimAndControlRegisterAsLinuxKeepsThem) {
     serve({"--chain", "2s15", "--port", "0x278:none", "--port", "0x378:xilinx"});
     EXPECT_EQ(ppdevshim::bench_port_bases(socket), (std::vector<uint16_t>{0x278, 0x378}));
-    ASSERT_EQ(e2e::ctl(socket, "trace 0x378 on").status, 0);
+    ASSERT_EQ(testsupport::ctl(socket, "trace 0x378 on").status, 0);
     Node node(socket, 1, 0x378);
     Node other(socket, 1, 0x378);
     ASSERT_EQ(node.ioctl(PPCLAIM, nullptr), 0);
@@ -79,5 +79,5 @@ TEST_F(PpdevShimOnBench, ClaimAndControlRegisterAsLinuxKeepsThem) {
     ASSERT_EQ(node.ioctl(PPRELEASE, nullptr), 0);
     EXPECT_EQ(other.ioctl(PPCLAIM, nullptr), 0);
     // The writes the port saw, in order; PPRCONTROL reads no register.
-    EXPECT_EQ(e2e::ctl(socket, "trace 0x378").out, "W 037A 2C\nW 037A 23\nW 037A 22\nW 037A 02\nW 0378 5A\nR 0378 5A\n");
+    EXPECT_EQ(testsupport::ctl(socket, "trace 0x378").out, "W 037A 2C\nW 037A 23\nW 037A 22\nW 037A 02\nW 0378 5A\nR 0378 5A\n");
 }

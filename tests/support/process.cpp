@@ -164,36 +164,40 @@ bool Background::running() {
     return false;
 }
 
-bool Background::wait(double timeout_s) {
+namespace {
+
+// Polls until the process has ended; false when timeout_s passes first.
+bool ends_within(Background &p, double timeout_s) {
     const auto deadline = deadline_in(timeout_s);
-    while (running()) {
-        if (Clock::now() > deadline) {
-            ::kill(-pid_, SIGKILL);
-            int raw = 0;
-            wait_pid(pid_, &raw, 0);
-            pid_ = -1;
-            status_ = -1;
-            return false;
-        }
+    while (p.running()) {
+        if (Clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
 }
 
+// Kills the whole group and collects its leader; returns the raw wait status.
+int kill_group(pid_t pid) {
+    ::kill(-pid, SIGKILL);
+    int raw = 0;
+    wait_pid(pid, &raw, 0);
+    return raw;
+}
+
+} // namespace
+
+bool Background::wait(double timeout_s) {
+    if (ends_within(*this, timeout_s)) return true;
+    kill_group(pid_);
+    pid_ = -1;
+    status_ = -1;
+    return false;
+}
+
 int Background::stop(int sig, double timeout_s) {
     if (pid_ < 0) return status_;
     ::kill(-pid_, sig);
-    const auto deadline = deadline_in(timeout_s);
-    while (running()) {
-        if (Clock::now() > deadline) {
-            ::kill(-pid_, SIGKILL);
-            int raw = 0;
-            wait_pid(pid_, &raw, 0);
-            reap(raw);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (!ends_within(*this, timeout_s)) reap(kill_group(pid_));
     return status_;
 }
 

@@ -9,25 +9,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "support/files.h"
-#include "support/process.h"
+#include "support/served_bench.h"
 
 namespace {
 
 using namespace testsupport;
-
-std::string bin(const std::string &name) { return std::string(VOK_BIN_DIR) + "/" + name; }
-
-bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-// The number after "key " on the bench's line for USB board 0.
-long usb_field(const std::string &state, const std::string &key) {
-    size_t line = state.find("usb 0:");
-    if (line == std::string::npos) return -1;
-    size_t at = state.find(key + " ", line);
-    if (at == std::string::npos) return -1;
-    return std::stol(state.substr(at + key.size() + 1));
-}
 
 // Why a guest cannot run here, or empty.
 std::string guest_unavailable() {
@@ -45,12 +31,7 @@ protected:
         if (!why.empty()) GTEST_SKIP() << why;
     }
     std::string mkbit(const std::string &part, const std::vector<std::string> &extra = {}) {
-        std::string file = dir / (part + (extra.empty() ? "" : "-cclk") + ".bit");
-        std::vector<std::string> argv{bin("vokbench"), "mkbit", "--part", part, "-o", file};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        Result r = run(argv, dir.path());
-        EXPECT_EQ(r.status, 0) << r.out;
-        return file;
+        return testsupport::mkbit(dir, part, part + (extra.empty() ? "" : "-cclk") + ".bit", extra).path;
     }
     std::vector<std::string> vm(const std::vector<std::string> &bench, const std::vector<std::string> &command) {
         std::vector<std::string> argv{bin("vokbench"), "run"};
@@ -130,10 +111,10 @@ TEST_F(GuestRun, AnUnplugMidRunEndsTheRunWithAFailureWithin15Seconds) {
     Background guest(vm({"--chain", "2s200", "--usb", "0:an2135sc-jtag", "--vm", "--socket", socket},
                         {bin("vokusb"), file, "-driver", "vok_usb"}),
                      dir.path(), dir / "guest.log");
-    auto state = [&] { return run({bin("vokbench"), "ctl", "--socket", socket, "status"}, dir.path()).out; };
+    auto state = [&] { return ctl(socket, "status").out; };
     // The firmware is in and the driver has started talking to it.
     ASSERT_TRUE(wait_until([&] { return usb_field(state(), "packets out") > 0; }, 180, 20)) << guest.output();
-    ASSERT_EQ(run({bin("vokbench"), "ctl", "--socket", socket, "usb", "0", "unplug"}, dir.path()).status, 0);
+    ASSERT_EQ(ctl(socket, "usb 0 unplug").status, 0);
     auto unplugged = std::chrono::steady_clock::now();
     ASSERT_TRUE(guest.wait(60)) << guest.output();
     double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - unplugged).count();

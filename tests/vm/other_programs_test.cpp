@@ -11,14 +11,11 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "support/files.h"
-#include "support/process.h"
+#include "support/served_bench.h"
 
 namespace {
 
 using namespace testsupport;
-
-bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 // The bench's status line for USB board n.
 std::string usb_line(const std::string &state, int n) {
@@ -76,13 +73,12 @@ TEST(GuestPrograms, FxloadAndOpenOcdDriveTheEmulatedChip) {
     TempDir dir{"vokvm"};
     ::chmod(dir.path().c_str(), 0755);
     write_file(dir / "check.sh", SCRIPT);
-    std::string bit = dir / "d100.bit";
-    ASSERT_EQ(run({std::string(VOK_BIN_DIR) + "/vokbench", "mkbit", "--part", "2s100", "-o", bit}, dir.path()).status, 0);
+    const std::string bit = mkbit(dir, "2s100", "d100.bit").path;
     ::chmod(bit.c_str(), 0644);
     ::chmod((dir / "check.sh").c_str(), 0644);
     // The ULINK's chip takes the host's first bulk OUT packet unarmed: OpenULINK
     // arms EP2 OUT only when the host selects the interface, which OpenOCD never does.
-    Result r = run({std::string(VOK_BIN_DIR) + "/vokbench", "run", "--chain", "2s200", "--usb", "0:an2135sc-jtag",
+    Result r = run({bin("vokbench"), "run", "--chain", "2s200", "--usb", "0:an2135sc-jtag",
                     "--usb", "1:ulink+out_armed_at_reset=1:18v02,2s100", "--vm", "--vm-root", "--", "sh",
                     dir / "check.sh", VOK_USB_FIRMWARE_IHX, bit},
                    dir.path(), 240);

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 
-#include "fake_board.h"
+#include "qrt_board.h"
 
 namespace {
 
 using namespace qrt_test;
+using fakeusb::Transfer;
 
 const std::array<uint8_t, CUSB_IMAGE_SIZE> image = [] {
     std::array<uint8_t, CUSB_IMAGE_SIZE> a;
@@ -40,24 +42,24 @@ TEST(CusbInit, LoadsTheFirmwareOnlyWhenTheStringsDoNotMatch) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
-        BoardScript s;
+        fakeusb::Board &s = gpfw_board(3);
         s.present = c.present;
-        s.strings_refused = c.strings_refused;
-        s.opens_before_return = c.opens_before_return;
-        s.strings = {BoardScript::string_descriptor("\x09\x04"), BoardScript::string_descriptor(c.string1),
-                     BoardScript::string_descriptor("V11P")};
-        ScriptedBoard board(s);
+        s.away_opens = c.present ? 0 : 1000;
+        s.away_after_run = c.opens_before_return;
+        s.strings = {c.string1, "V11P"};
+        if (c.strings_refused) s.strings.clear();
+        OnFakeSeam seam;
         testing::internal::CaptureStdout();
         cusb_handle slot = reinterpret_cast<cusb_handle>(1);
         EXPECT_EQ(cusb_init(3, &slot, image.data(), "GPFW", "V11P"), c.result);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         EXPECT_EQ(slot != nullptr, c.result == 0);
-        EXPECT_EQ(waits, c.waits);
-        EXPECT_EQ(waited_ms, c.waits * cusb::POLL_MS);
+        EXPECT_EQ(s.waits.size(), size_t(c.waits));
+        EXPECT_EQ(s.waited_ms(), c.waits * cusb::POLL_MS);
 
         int strings = 0;
         std::vector<uint8_t> cpucs, loaded;
-        for (const auto &t : s.of_kind("control")) {
+        for (const auto &t : s.of_kind(Transfer::CONTROL)) {
             if (t.request == 6) {
                 ++strings;
                 EXPECT_EQ(t.request_type, 0x80);
@@ -83,9 +85,10 @@ TEST(CusbInit, LoadsTheFirmwareOnlyWhenTheStringsDoNotMatch) {
 }
 
 TEST(CusbInit, RefusedHaltPrintsItsMessageAndLeavesNoBoardOpen) {
-    BoardScript s; // no strings at all: the request stalls
-    s.cpucs_refused = true;
-    ScriptedBoard board(s);
+    fakeusb::Board &s = gpfw_board();
+    s.strings.clear(); // a bare chip: the request stalls
+    s.refuse_cpucs = 1;
+    OnFakeSeam seam;
     testing::internal::CaptureStdout();
     cusb_handle slot = nullptr;
     EXPECT_EQ(cusb_init(0, &slot, image.data(), "GPFW", "V11P"), -1);
@@ -121,8 +124,8 @@ TEST(StringDescriptor, DecodesLowBytesWithinWhatWasReceived) {
 
 class OpenBoard : public ::testing::Test {
 protected:
-    BoardScript s;
-    ScriptedBoard board{s};
+    fakeusb::Board &s = gpfw_board();
+    OnFakeSeam seam;
     cusb_handle slot = nullptr;
     void SetUp() override { ASSERT_EQ(usb_open(0, &slot), 0); }
     void TearDown() override { usb_close(&slot); }
@@ -133,7 +136,7 @@ TEST_F(OpenBoard, BulkWritesAreCutInto32KRequestsOnThePipesEndpoint) {
     for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7);
     EXPECT_EQ(usb_bulk_write(&slot, 1, data.data(), int32_t(data.size())), 0);
     EXPECT_EQ(usb_bulk_write(&slot, 1, data.data(), 0), 0);
-    auto sent = s.of_kind("bulk");
+    auto sent = s.of_kind(Transfer::BULK);
     ASSERT_EQ(sent.size(), 3u);
     std::vector<uint8_t> joined;
     for (const auto &t : sent) {
@@ -147,13 +150,13 @@ TEST_F(OpenBoard, BulkWritesAreCutInto32KRequestsOnThePipesEndpoint) {
 }
 
 TEST_F(OpenBoard, BulkReadReturnsWhatArrivedAndLeavesTheRestAlone) {
-    s.in_packets.push_back(std::vector<uint8_t>(64, 0x5A));
+    s.answer(std::vector<uint8_t>(64, 0x5A));
     std::vector<uint8_t> buffer(100, 0xEE);
     EXPECT_EQ(usb_bulk_read(&slot, 8, buffer.data(), 100), 64);
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + 64), std::vector<uint8_t>(64, 0x5A));
     EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 64, buffer.end()), std::vector<uint8_t>(36, 0xEE));
-    ASSERT_EQ(s.of_kind("bulk").size(), 1u);
-    EXPECT_EQ(s.of_kind("bulk")[0].endpoint, 0x82);
+    ASSERT_EQ(s.of_kind(Transfer::BULK).size(), 1u);
+    EXPECT_EQ(s.of_kind(Transfer::BULK)[0].endpoint, 0x82);
     // Nothing answers: the read fails.
     EXPECT_EQ(usb_bulk_read(&slot, 8, buffer.data(), 1), -1);
 }
@@ -162,7 +165,7 @@ TEST_F(OpenBoard, PipesMapToTheInterfacesEndpointsInOrder) {
     const std::pair<uint32_t, uint8_t> pipes[] = {{0, 0x01}, {6, 0x07}, {7, 0x81}, {13, 0x87}};
     for (auto [pipe, endpoint] : pipes) {
         EXPECT_EQ(usb_resetpipe(&slot, pipe), 0);
-        EXPECT_EQ(s.log.back().kind, "clear_halt");
+        EXPECT_EQ(s.log.back().kind, Transfer::CLEAR_HALT);
         EXPECT_EQ(s.log.back().endpoint, endpoint);
     }
     const uint8_t byte = 0;
@@ -171,8 +174,8 @@ TEST_F(OpenBoard, PipesMapToTheInterfacesEndpointsInOrder) {
 }
 
 TEST(UsbClose, ClosingTwiceOrWithoutABoardDoesNothing) {
-    BoardScript s;
-    ScriptedBoard board(s);
+    gpfw_board();
+    OnFakeSeam seam;
     cusb_handle slot = nullptr;
     ASSERT_EQ(usb_open(0, &slot), 0);
     EXPECT_EQ(usb_close(&slot), 0);

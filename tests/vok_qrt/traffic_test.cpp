@@ -2,24 +2,22 @@
 // scripted board that already runs the firmware.
 #include <gtest/gtest.h>
 
-#include "fake_board.h"
+#include "qrt_board.h"
 #include "vokcable.h"
 
 namespace {
 
 using namespace qrt_test;
+using fakeusb::Transfer;
 
 using Bytes = std::vector<uint8_t>;
 
 class QrtTraffic : public ::testing::Test {
 protected:
-    BoardScript s;
-    std::unique_ptr<ScriptedBoard> board;
+    fakeusb::Board &s = gpfw_board(2);
+    OnFakeSeam seam;
 
     void SetUp() override {
-        s.strings = {BoardScript::string_descriptor("\x09\x04"), BoardScript::string_descriptor("GPFW"),
-                     BoardScript::string_descriptor("V11P")};
-        board = std::make_unique<ScriptedBoard>(s);
         testing::internal::CaptureStdout();
         char name[128];
         ASSERT_EQ(jtag_init(2, 0, name), 0);
@@ -29,17 +27,13 @@ protected:
     void TearDown() override { jtag_end(); }
 
     std::vector<Bytes> sent(uint8_t endpoint) const {
-        std::vector<Bytes> out;
-        for (const auto &t : s.of_kind("bulk", endpoint)) out.push_back(t.data);
-        return out;
+        return s.sent(endpoint);
     }
 };
 
 TEST(QrtInit, SetUpLineProbeNameAndTheFirstCommands) {
-    BoardScript s;
-    s.strings = {BoardScript::string_descriptor("\x09\x04"), BoardScript::string_descriptor("GPFW"),
-                 BoardScript::string_descriptor("V11P")};
-    ScriptedBoard board(s);
+    fakeusb::Board &s = gpfw_board(7);
+    OnFakeSeam seam;
     char name[128];
     testing::internal::CaptureStdout();
     EXPECT_EQ(jtag_init(7, 0, name), 0);
@@ -48,7 +42,7 @@ TEST(QrtInit, SetUpLineProbeNameAndTheFirstCommands) {
     EXPECT_STREQ(name, "EZ-USB No.7 : USB-QRT(AN2131SC) (PC5=TCK,PC1=TDI,PC4=TMS,PC1=PC0,PC2=TVCC)");
     // A stale reply is read away first, then an empty block ends any shift left
     // half done, then the set-up.
-    auto bulk = s.of_kind("bulk");
+    auto bulk = s.of_kind(Transfer::BULK);
     size_t reads = 0;
     while (reads < bulk.size() && bulk[reads].endpoint == 0x82) ++reads;
     EXPECT_GE(reads, 1u) << "the drain comes first";
@@ -70,15 +64,17 @@ TEST(QrtInit, BoardMissingOrNotBackAfterTheDownloadIsReported) {
     const Case cases[] = {{"no board", false, 0}, {"not back after the download", true, cusb::RETURN_POLLS}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
-        BoardScript s;
+        fakeusb::Board &s = gpfw_board();
+        s.strings.clear(); // a bare chip
         s.present = c.present;
-        s.opens_before_return = 1000;
-        ScriptedBoard board(s);
+        s.away_opens = c.present ? 0 : 1000;
+        s.away_after_run = 1000;
+        OnFakeSeam seam;
         testing::internal::CaptureStdout();
         EXPECT_EQ(jtag_init(0, 0, nullptr), 2);
         EXPECT_EQ(testing::internal::GetCapturedStdout(),
                   "Setup EZ-USB with velantoUSB GP firnware V1.10 for USB-QRT Ver0.00\nCan't found EZ-USB\n");
-        EXPECT_EQ(waits, c.waits);
+        EXPECT_EQ(s.waits.size(), size_t(c.waits));
         EXPECT_EQ(s.downloaded, c.present);
         s.log.clear();
         EXPECT_EQ(jtag_power(), 0);
@@ -147,7 +143,7 @@ TEST_F(QrtTraffic, NothingIsSentForZeroBits) {
 TEST_F(QrtTraffic, ReadShiftIsOneExchangePerBitWithTdoLeastSignificantFirst) {
     // TDO pattern 1,0,1,1, 0,0,0,1, 1,1,0,1 in PC0 of the replies; other pins high.
     const int tdo_bits[12] = {1, 0, 1, 1, 0, 0, 0, 1, 1, 1, 0, 1};
-    for (int b : tdo_bits) s.in_packets.push_back({uint8_t(0xFE | b)});
+    for (int b : tdo_bits) s.answer({uint8_t(0xFE | b)});
     const uint8_t tdi[2] = {0xC3, 0x50};
     uint8_t tdo[3] = {0xFF, 0xFF, 0x77};
     jtag_txrx(tdi, tdo, 12, 0, 1);
@@ -160,14 +156,14 @@ TEST_F(QrtTraffic, ReadShiftIsOneExchangePerBitWithTdoLeastSignificantFirst) {
         uint8_t v = uint8_t((i == 11 ? 0x10 : 0) | ((tdi[i / 8] >> (7 - i % 8)) & 1 ? 0x02 : 0));
         EXPECT_EQ(commands[size_t(i)], (Bytes{0xB0, v, 0xA0})) << "bit " << i;
     }
-    auto reads = s.of_kind("bulk", 0x82);
+    auto reads = s.of_kind(Transfer::BULK, 0x82);
     ASSERT_EQ(reads.size(), 12u);
     for (const auto &r : reads) EXPECT_EQ(r.data.size(), 1u);
 }
 
 TEST_F(QrtTraffic, PowerIsPinTwoOfTheReplyAndNoReplyMeansNoPower) {
-    s.in_packets.push_back({0x04});
-    s.in_packets.push_back({0xFB});
+    s.answer({0x04});
+    s.answer({0xFB});
     EXPECT_EQ(jtag_power(), 1);
     EXPECT_EQ(jtag_power(), 0);
     EXPECT_EQ(jtag_power(), 0) << "no answer";
@@ -175,13 +171,13 @@ TEST_F(QrtTraffic, PowerIsPinTwoOfTheReplyAndNoReplyMeansNoPower) {
 }
 
 TEST_F(QrtTraffic, BoardThatStopsAnsweringIsLeftAloneUntilTheNextInit) {
-    s.in_packets.push_back({0x01}); // one answer, then none
+    s.answer({0x01}); // one answer, then none
     uint8_t tdo[2] = {0xFF, 0xFF};
     testing::internal::CaptureStderr();
     EXPECT_EQ(jtag_txrx(nullptr, tdo, 12, 0, 0), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "EZ-USB board 2 stopped answering (timeout): no more transfers in this run\n");
-    EXPECT_EQ(s.of_kind("bulk", 0x82).size(), 2u) << "reads go on after a timeout";
+    EXPECT_EQ(s.of_kind(Transfer::BULK, 0x82).size(), 2u) << "reads go on after a timeout";
     EXPECT_EQ(tdo[0], 0x01);
     EXPECT_EQ(tdo[1], 0x00);
 
@@ -194,7 +190,7 @@ TEST_F(QrtTraffic, BoardThatStopsAnsweringIsLeftAloneUntilTheNextInit) {
     testing::internal::CaptureStdout();
     ASSERT_EQ(jtag_init(2, 0, nullptr), 0);
     testing::internal::GetCapturedStdout();
-    s.in_packets.push_back({0x04});
+    s.answer({0x04});
     EXPECT_EQ(jtag_power(), 1) << "a new init talks to the board again";
 }
 

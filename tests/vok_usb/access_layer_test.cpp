@@ -7,12 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "ezusb.h"
-#include "fake_seam.h"
+#include "support/fake_usb.h"
 #include "usb.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using fakeusb::Bytes;
+using fakeusb::Transfer;
 
 Bytes test_image() {
     Bytes image(ezusb::IMAGE_SIZE);
@@ -21,13 +22,19 @@ Bytes test_image() {
     return image;
 }
 
+// A board that runs our firmware, which echoes on EP2 IN what EP4 OUT takes; a
+// bare board renumerates with the firmware's strings after two failed opens.
+fakeusb::Board &fresh_board() {
+    fakeusb::Board &b = fakeusb::reset();
+    b.strings = b.firmware_strings = {"JTAG", "V009"};
+    b.away_after_run = 2;
+    b.responder = [](uint8_t endpoint, const Bytes &written) { return endpoint == 0x04 ? written : Bytes{}; };
+    return b;
+}
+
 class AccessLayer : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fake_seam::Board &b = fake_seam::reset();
-        b.string1 = "JTAG";
-        b.string2 = "V009";
-    }
+    void SetUp() override { fresh_board(); }
     void TearDown() override { ezusb_close(); }
 
     int init(std::string *out = nullptr) {
@@ -40,7 +47,7 @@ protected:
     }
     static int count_controls(uint8_t request) {
         int n = 0;
-        for (const auto &c : fake_seam::board().controls)
+        for (const auto &c : fakeusb::board().of_kind(Transfer::CONTROL))
             n += c.request == request;
         return n;
     }
@@ -53,14 +60,15 @@ TEST_F(AccessLayer, BoardRunningTheFirmwareIsNotDownloaded) {
     EXPECT_EQ(out, "");
     EXPECT_EQ(count_controls(6), 2);
     EXPECT_EQ(count_controls(0xA0), 0);
-    EXPECT_TRUE(fake_seam::board().waits.empty());
-    for (const auto &c : fake_seam::board().controls)
+    EXPECT_TRUE(fakeusb::board().waits.empty());
+    for (const auto &c : fakeusb::board().of_kind(Transfer::CONTROL))
         EXPECT_EQ(c.index, 0x001B) << "language ID of the string requests";
 }
 
 TEST_F(AccessLayer, BareBoardIsLoadedAndComesBack) {
-    fake_seam::Board &b = fake_seam::reset();
-    b.away_opens = 3;
+    fakeusb::Board &b = fresh_board();
+    b.strings.clear();
+    b.away_after_run = 3;
     std::string out;
     EXPECT_EQ(init(&out), 0);
     EXPECT_EQ(out, "-Boot-Wait....-Reconnect");
@@ -69,7 +77,7 @@ TEST_F(AccessLayer, BareBoardIsLoadedAndComesBack) {
     // Halt, the image in pieces from address 0, run.
     Bytes ram(ezusb::IMAGE_SIZE, 0);
     std::vector<int> cpucs;
-    for (const auto &c : b.controls) {
+    for (const auto &c : b.of_kind(Transfer::CONTROL)) {
         if (c.request != 0xA0)
             continue;
         EXPECT_EQ(c.request_type, 0x40);
@@ -88,7 +96,8 @@ TEST_F(AccessLayer, BareBoardIsLoadedAndComesBack) {
 TEST_F(AccessLayer, FirmwareLeavingTheBusAtOnceCountsAsRunning) {
     for (int error : {vokhw::USB_ERROR_NO_DEVICE, vokhw::USB_ERROR_IO, vokhw::USB_ERROR_PIPE}) {
         SCOPED_TRACE(error);
-        fake_seam::Board &b = fake_seam::reset();
+        fakeusb::Board &b = fresh_board();
+        b.strings.clear();
         b.run_leaves_bus = true;
         b.cpucs_error = error;
         std::string out;
@@ -99,17 +108,19 @@ TEST_F(AccessLayer, FirmwareLeavingTheBusAtOnceCountsAsRunning) {
 }
 
 TEST_F(AccessLayer, BoardIsFollowedByItsPlaceWhileItIsAway) {
-    fake_seam::Board &b = fake_seam::reset();
+    fakeusb::Board &b = fresh_board();
+    b.strings.clear();
     b.neighbour = true; // while ours is away, board 0 is the one behind it
     std::string out;
     EXPECT_EQ(init(&out), 0);
     EXPECT_EQ(out, "-Boot-Wait...-Reconnect");
     EXPECT_EQ(b.neighbour_requests, 0) << "the neighbour was taken for our board";
-    EXPECT_EQ(b.string1, "JTAG");
+    EXPECT_EQ(b.strings, (std::vector<std::string>{"JTAG", "V009"}));
 }
 
 TEST_F(AccessLayer, BoardBehindARenumeratingOneIsWaitedFor) {
-    fake_seam::Board &b = fake_seam::reset();
+    fakeusb::Board &b = fresh_board();
+    b.strings.clear();
     b.neighbour = true; // board 1, behind ours, which is away for three looks
     b.present = false;
     b.away_opens = 3;
@@ -124,32 +135,30 @@ TEST_F(AccessLayer, BoardBehindARenumeratingOneIsWaitedFor) {
 TEST_F(AccessLayer, InitFailures) {
     struct Case {
         const char *what;
-        void (*arrange)(fake_seam::Board &);
+        void (*arrange)(fakeusb::Board &);
         const char *out;
         size_t waits;
         const char *reason;
     } cases[] = {
-        {"no board", [](fake_seam::Board &b) { b.present = false, b.away_opens = 1000; }, "", 0,
+        {"no board", [](fakeusb::Board &b) { b.present = false, b.away_opens = 1000; }, "", 0,
          "no board 0 in this test"},
-        {"halt refused", [](fake_seam::Board &b) { b.string2 = "V008", b.refuse_cpucs = 1; },
+        {"halt refused", [](fakeusb::Board &b) { b.strings[1] = "V008", b.refuse_cpucs = 1; },
          "-Booti8051 halt err.\n", 0, "the 8051 of EZ-USB board 0 cannot be halted: stall"},
-        {"download refused", [](fake_seam::Board &b) { b.string1.clear(), b.refuse_download = true; },
+        {"download refused", [](fakeusb::Board &b) { b.strings.clear(), b.refuse_download = true; },
          "-Bootusb dwnload err.\n", 0, "the firmware cannot be written into EZ-USB board 0: stall"},
         {"run refused",
-         [](fake_seam::Board &b) {
-             b.string1.clear(), b.refuse_cpucs = 0, b.cpucs_error = vokhw::USB_ERROR_TIMEOUT;
+         [](fakeusb::Board &b) {
+             b.strings.clear(), b.refuse_cpucs = 0, b.cpucs_error = vokhw::USB_ERROR_TIMEOUT;
          },
          "-Booti8051 run err.\n", 0, "the 8051 of EZ-USB board 0 cannot be started: error"},
         {"never comes back",
-         [](fake_seam::Board &b) { b.string1.clear(), b.away_opens = 1000; },
+         [](fakeusb::Board &b) { b.strings.clear(), b.away_after_run = 1000; },
          nullptr, 200,
          "EZ-USB board 0 did not come back after the firmware download (no board at 1-1)"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        fake_seam::Board &b = fake_seam::reset();
-        b.string1 = "JTAG";
-        b.string2 = "V009";
+        fakeusb::Board &b = fresh_board();
         c.arrange(b);
         std::string out;
         EXPECT_EQ(init(&out), -1);
@@ -163,7 +172,7 @@ TEST_F(AccessLayer, InitFailures) {
 }
 
 TEST_F(AccessLayer, SecondStringDifferingLoadsTheFirmware) {
-    fake_seam::board().string2 = "V008";
+    fakeusb::board().strings[1] = "V008";
     std::string out;
     EXPECT_EQ(init(&out), 0);
     EXPECT_EQ(out.substr(0, 5), "-Boot");
@@ -174,14 +183,15 @@ TEST_F(AccessLayer, WritesAreSplitAt32768Bytes) {
     Bytes data(2 * 32768 + 14464, 0x55);
     EXPECT_EQ(ezusb_bulk_write(1, data.data(), static_cast<int32_t>(data.size())), 0);
     EXPECT_EQ(ezusb_bulk_write(1, data.data(), 0), 0);
-    using Request = std::pair<uint8_t, int>;
-    EXPECT_EQ(fake_seam::board().bulk_requests,
-              (std::vector<Request>{{0x02, 32768}, {0x02, 32768}, {0x02, 14464}}));
+    std::vector<size_t> sizes;
+    for (const Bytes &b : fakeusb::board().sent(0x02))
+        sizes.push_back(b.size());
+    EXPECT_EQ(sizes, (std::vector<size_t>{32768, 32768, 14464}));
 }
 
 TEST_F(AccessLayer, WriteThatMovesNothingFails) {
     ASSERT_EQ(init(), 0);
-    fake_seam::board().zero_count_writes = true;
+    fakeusb::board().zero_count_writes = true;
     uint8_t byte = 1;
     EXPECT_EQ(ezusb_bulk_write(0, &byte, 1), -1);
 }
@@ -199,15 +209,15 @@ TEST_F(AccessLayer, ReadPendingWhileTheWriteGoes) {
 
 TEST_F(AccessLayer, ReadFailureStaysLatched) {
     ASSERT_EQ(init(), 0);
-    fake_seam::board().fail_reads = true;
+    fakeusb::board().fail_reads = true;
     uint8_t byte;
     ezusb_bulk_read(8, &byte, 1);
     EXPECT_EQ(ezusb_bulk_read_left(1), -1);
-    size_t requests = fake_seam::board().bulk_requests.size();
-    fake_seam::board().fail_reads = false;
+    size_t requests = fakeusb::board().of_kind(Transfer::BULK).size();
+    fakeusb::board().fail_reads = false;
     EXPECT_EQ(ezusb_bulk_read(8, &byte, 1), -1);
     EXPECT_EQ(ezusb_bulk_read_left(1), -1);
-    EXPECT_EQ(fake_seam::board().bulk_requests.size(), requests) << "a read was started";
+    EXPECT_EQ(fakeusb::board().of_kind(Transfer::BULK).size(), requests) << "a read was started";
 }
 
 TEST_F(AccessLayer, ReadNotAnsweredInTimeIsCancelledAndFails) {
@@ -218,16 +228,16 @@ TEST_F(AccessLayer, ReadNotAnsweredInTimeIsCancelledAndFails) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ezusb_bulk_read_left(1), -1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900));
-    EXPECT_GE(fake_seam::board().cancels, 1);
+    EXPECT_GE(fakeusb::board().cancels, 1);
     // Bytes arriving now must not reach the caller's buffer.
-    fake_seam::answer({1, 2, 3, 4});
+    fakeusb::board().answer({1, 2, 3, 4});
     EXPECT_EQ(ezusb_bulk_read_left(1), -1);
     EXPECT_EQ(buffer[0], 0xEE);
 }
 
 TEST_F(AccessLayer, DrainDropsStaleAnswersBeforeTheFirstRead) {
     ASSERT_EQ(init(), 0);
-    fake_seam::answer(Bytes(100, 0x77)); // left by a run that was killed
+    fakeusb::board().answer(Bytes(100, 0x77)); // left by a run that was killed
     EXPECT_EQ(ezusb::drain(8), 100);
     EXPECT_EQ(ezusb::drain(3), -1) << "an OUT pipe has nothing to drain";
     Bytes sent{1, 2, 3}, got(3, 0);
@@ -250,7 +260,7 @@ TEST_F(AccessLayer, CloseEndsTheThreadAndTheHandle) {
         if (c.read_pending)
             ezusb_bulk_read(8, &byte, 1);
         EXPECT_EQ(ezusb_close(), 1);
-        EXPECT_EQ(fake_seam::board().opens, fake_seam::board().closes);
+        EXPECT_EQ(fakeusb::board().opens, fakeusb::board().closes);
         EXPECT_EQ(ezusb_close(), 0);
         EXPECT_EQ(ezusb_bulk_write(0, &byte, 1), -1);
         EXPECT_EQ(ezusb_bulk_read_left(1), -1);

@@ -1,97 +1,36 @@
 // vokusb with vok_usb against a served bench with an AN2135SC board that starts
 // bare and has been enumerated by the host, as a board plugged in before the run.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <cstdlib>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "support/files.h"
-#include "support/process.h"
-#include "usb.h"
+#include "support/served_bench.h"
 
 namespace {
 
 using namespace testsupport;
 
-std::string bin(const std::string &name) { return std::string(VOK_BIN_DIR) + "/" + name; }
-
-bool has(const std::string &text, const std::string &part) {
-    return text.find(part) != std::string::npos;
-}
-
-// The number after "key " on the bench's line for USB board 0.
-long usb_field(const std::string &state, const std::string &key) {
-    size_t line = state.find("usb 0:");
-    if (line == std::string::npos)
-        return -1;
-    size_t at = state.find(key + " ", line);
-    if (at == std::string::npos)
-        return -1;
-    return std::stol(state.substr(at + key.size() + 1));
-}
-
-class UsbOnBench : public ::testing::Test {
+class UsbOnBench : public ServedBench {
 protected:
-    TempDir dir{"vokusb"};
-    std::string socket = dir / "bench.sock";
-    std::unique_ptr<Background> bench;
-
-    void serve(const std::vector<std::string> &options, bool board_expected = true) {
-        std::vector<std::string> argv{bin("vokbench"), "serve", "--socket", socket};
-        argv.insert(argv.end(), options.begin(), options.end());
-        bench = std::make_unique<Background>(argv, dir.path(), dir / "bench.log");
-        ASSERT_TRUE(wait_until([&] { return ctl("status").status == 0; }, 10)) << bench->output();
-        ::setenv("VOKBENCH", socket.c_str(), 1);
-        if (board_expected) {
-            ASSERT_TRUE(wait_until(
-                [] {
-                    vokhw::usb_wait_ms(50);
-                    return !vokhw::usb_list_boards().empty();
-                },
-                10))
-                << "the board never enumerated";
-        }
-    }
-    void TearDown() override { ::unsetenv("VOKBENCH"); }
-
-    Result ctl(const std::vector<std::string> &request) {
-        std::vector<std::string> argv{bin("vokbench"), "ctl", "--socket", socket};
-        argv.insert(argv.end(), request.begin(), request.end());
-        return run(argv, dir.path(), 20);
-    }
-    Result ctl(const std::string &word) { return ctl(std::vector<std::string>{word}); }
     std::string mkbit(const std::string &part, const std::vector<std::string> &extra = {}) {
-        std::string file = dir / (part + ".bit");
-        std::vector<std::string> argv{bin("vokbench"), "mkbit", "--part", part, "-o", file};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        Result r = run(argv, dir.path());
-        EXPECT_EQ(r.status, 0) << r.out;
-        return file;
-    }
-    std::vector<std::string> vokusb_argv(const std::string &file,
-                                         const std::vector<std::string> &options = {}) {
-        std::vector<std::string> argv{bin("vokusb"), file, "-driver", "vok_usb"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        return argv;
+        return testsupport::mkbit(dir, part, part + ".bit", extra).path;
     }
     Result vokusb(const std::string &file, const std::vector<std::string> &options = {}) {
-        return run(vokusb_argv(file, options), dir.path(), 120, {{"VOKBENCH", socket}});
+        std::vector<std::string> args{file, "-driver", "vok_usb"};
+        args.insert(args.end(), options.begin(), options.end());
+        return ServedBench::vokusb(args);
     }
 };
 
 TEST_F(UsbOnBench, BootsOnceThenConfiguresEveryPartAloneAndBehindAProm) {
-    serve({"--chain", "2s15", "--usb", "0:an2135sc-jtag"});
+    serve({"--chain", "2s15", "--usb", "0:an2135sc-jtag"}, true);
     bool first = true;
     for (const char *part : {"2s15", "2s30", "2s50", "2s100", "2s150", "2s200"}) {
         std::string file = mkbit(part);
         for (const std::string &chain : {std::string(part), std::string("18v02,") + part}) {
             SCOPED_TRACE(chain);
-            ASSERT_EQ(ctl({"chain", chain}).status, 0);
+            ASSERT_EQ(ctl("chain " + chain).status, 0);
             Result r = vokusb(file);
             EXPECT_EQ(r.status, 0) << r.out;
             EXPECT_EQ(has(r.out, "Setup EZ-USB with JTAG firnware V0.09\n-Boot-Wait."), first) << r.out;
@@ -109,9 +48,9 @@ TEST_F(UsbOnBench, BootsOnceThenConfiguresEveryPartAloneAndBehindAProm) {
 
 // Each board drives a chain of its own; the supply feeds them all.
 TEST_F(UsbOnBench, TwoBoardsEachConfigureTheirOwnChain) {
-    serve({"--chain", "2s15", "--usb", "0:an2135sc-jtag:2s50", "--usb", "1:an2135sc-jtag:18v02,2s100"});
+    serve({"--chain", "2s15", "--usb", "0:an2135sc-jtag:2s50", "--usb", "1:an2135sc-jtag:18v02,2s100"}, true);
     auto configured = [&](int board) {
-        auto usb = nlohmann::json::parse(ctl(std::vector<std::string>{"status", "--json"}).out).at("usb");
+        auto usb = status_json().at("usb");
         std::vector<bool> fpgas;
         for (auto &d : usb.at(board).at("chain").at("devices"))
             if (d.contains("configured")) fpgas.push_back(d.at("configured"));
@@ -127,15 +66,15 @@ TEST_F(UsbOnBench, TwoBoardsEachConfigureTheirOwnChain) {
     std::string state = ctl("status").out;
     EXPECT_TRUE(has(state, "configured no")) << "the bench's own 2s15 was touched: " << state;
 
-    ASSERT_EQ(ctl(std::vector<std::string>{"power", "off"}).status, 0);
-    auto usb = nlohmann::json::parse(ctl(std::vector<std::string>{"status", "--json"}).out).at("usb");
+    ASSERT_EQ(ctl("power off").status, 0);
+    auto usb = status_json().at("usb");
     for (auto &b : usb) EXPECT_EQ(b.at("chain").at("power"), false) << b;
     r = vokusb(mkbit("2s100"), {"-port", "1"});
     EXPECT_EQ(r.status, 16) << r.out;
 }
 
 TEST_F(UsbOnBench, SlaveSerial) {
-    serve({"--chain", "2s50", "--usb", "0:an2135sc-ss"});
+    serve({"--chain", "2s50", "--usb", "0:an2135sc-ss"}, true);
     struct Case {
         const char *what;
         std::vector<std::string> mkbit;
@@ -178,40 +117,17 @@ TEST_F(UsbOnBench, NoBoardZero) {
 }
 
 TEST_F(UsbOnBench, SupplyOff) {
-    serve({"--chain", "2s15", "--power", "off", "--usb", "0:an2135sc-jtag"});
+    serve({"--chain", "2s15", "--power", "off", "--usb", "0:an2135sc-jtag"}, true);
     Result r = vokusb(mkbit("2s15"));
     EXPECT_EQ(r.status, 16) << r.out;
 }
 
 TEST_F(UsbOnBench, BoardUnpluggedDuringConfiguration) {
-    serve({"--chain", "2s200", "--usb", "0:an2135sc-jtag"});
-    std::string file = mkbit("2s200");
-    // The unplug comes from another process, so on a busy machine it may land
-    // after the configuration has ended; then the board goes back in and the
-    // run is tried again.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        SCOPED_TRACE(attempt);
-        ASSERT_EQ(vokusb(file).status, 0); // the firmware is loaded before the run that matters
-        Background run(vokusb_argv(file), dir.path(), dir / "vokusb.log", {{"VOKBENCH", socket}});
-        ASSERT_TRUE(wait_until([&] { return has(run.output(), "Configration bit"); }, 60))
-            << run.output();
-        Result unplug = ctl({"usb", "0", "unplug"});
-        ASSERT_EQ(unplug.status, 0) << unplug.out;
-        ASSERT_TRUE(run.wait(60)) << "vokusb hangs: " << run.output();
-        EXPECT_LT(run.status(), 128) << "ended by a signal: " << run.output();
-        if (run.status() != 0) {
-            EXPECT_TRUE(has(run.output(), "error ! USB")) << run.output();
-            return;
-        }
-        ASSERT_EQ(ctl({"usb", "0", "plug"}).status, 0);
-        ASSERT_TRUE(wait_until(
-            [] {
-                vokhw::usb_wait_ms(50);
-                return !vokhw::usb_list_boards().empty();
-            },
-            10));
-    }
-    FAIL() << "the unplug never fell into a configuration";
+    serve({"--chain", "2s200", "--usb", "0:an2135sc-jtag"}, true);
+    const Unplugged cut = unplug_mid_run({mkbit("2s200"), "-driver", "vok_usb"});
+    ASSERT_TRUE(cut.run);
+    EXPECT_LT(cut.run->status(), 128) << "ended by a signal: " << cut.run->output();
+    EXPECT_TRUE(has(cut.run->output(), "error ! USB")) << cut.run->output();
 }
 
 } // namespace
