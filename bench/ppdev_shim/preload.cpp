@@ -7,7 +7,7 @@
 
 #include "ppdev_node.h"
 
-#include "bench_protocol.h"
+#include "bench_wire.h"
 
 #include <cerrno>
 #include <cstdarg>
