@@ -32,11 +32,13 @@ int connect_bench(const char *path) {
     return fd;
 }
 
-bool send_all(int fd, const void *data, size_t size) {
-    const auto *p = static_cast<const uint8_t *>(data);
+namespace {
+
+// Repeats step (one send or receive) until size bytes have passed; false when the
+// connection ends or fails first.
+template <class Byte, class Step> bool whole(Byte *p, size_t size, Step step) {
     while (size > 0) {
-        // MSG_NOSIGNAL: a bench that went away must not kill the process with SIGPIPE.
-        ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
+        ssize_t n = step(p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -47,18 +49,16 @@ bool send_all(int fd, const void *data, size_t size) {
     return true;
 }
 
+} // namespace
+
+bool send_all(int fd, const void *data, size_t size) {
+    // MSG_NOSIGNAL: a bench that went away must not kill the process with SIGPIPE.
+    return whole(static_cast<const uint8_t *>(data), size,
+                 [fd](const uint8_t *p, size_t n) { return ::send(fd, p, n, MSG_NOSIGNAL); });
+}
+
 bool recv_all(int fd, void *data, size_t size) {
-    auto *p = static_cast<uint8_t *>(data);
-    while (size > 0) {
-        ssize_t n = ::recv(fd, p, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
+    return whole(static_cast<uint8_t *>(data), size, [fd](uint8_t *p, size_t n) { return ::recv(fd, p, n, 0); });
 }
 
 std::string ask_ctl(int fd, const std::string &request) {

@@ -147,22 +147,11 @@ public:
     }
 
     bool await_in(uint8_t endpoint, unsigned timeout_ms) override {
-        UsbRequest r;
-        r.op = benchwire::USB_WAIT;
-        r.ep = endpoint;
-        r.arg = timeout_ms;
-        UsbAnswer a;
-        std::vector<uint8_t> back;
-        return exchange(r, nullptr, a, back) == USB_OK && a.result == USB_OK;
+        return request(benchwire::USB_WAIT, endpoint, timeout_ms) == USB_OK;
     }
 
     void cancel(uint8_t endpoint) override {
-        UsbRequest r;
-        r.op = benchwire::USB_CANCEL;
-        r.ep = endpoint;
-        UsbAnswer a;
-        std::vector<uint8_t> back;
-        exchange(r, nullptr, a, back);
+        request(benchwire::USB_CANCEL, endpoint);
     }
 
     int config_descriptor(std::vector<uint8_t> &out) override {
@@ -174,13 +163,7 @@ public:
     }
 
     int clear_halt(uint8_t endpoint) override {
-        UsbRequest r;
-        r.op = benchwire::USB_CLEAR_HALT;
-        r.ep = endpoint;
-        UsbAnswer a;
-        std::vector<uint8_t> back;
-        int rc = exchange(r, nullptr, a, back);
-        return rc < 0 ? rc : a.result;
+        return request(benchwire::USB_CLEAR_HALT, endpoint);
     }
 
 private:
@@ -213,6 +196,18 @@ private:
     void give_back(int fd) {
         std::lock_guard<std::mutex> lock(mutex_);
         free_.push_back(fd);
+    }
+
+    // A request without payload whose answer is only its result.
+    int request(uint8_t op, uint8_t endpoint, uint32_t arg = 0) {
+        UsbRequest r;
+        r.op = op;
+        r.ep = endpoint;
+        r.arg = arg;
+        UsbAnswer a;
+        std::vector<uint8_t> back;
+        int rc = exchange(r, nullptr, a, back);
+        return rc < 0 ? rc : a.result;
     }
 
     // Sends a request and waits for its answer; posted (when given) is called once
