@@ -340,20 +340,24 @@ void Bus::step_control(Board &b, Transfer &t) {
     }
 }
 
+// The chip refused a bulk token: a NAK (-1) leaves the transfer for a later slot and
+// the slot unused (false); a stall (-2) or another error ends it (true).
+bool Bus::token_refused(Board &b, Transfer &t, int refusal) {
+    if (refusal == -1) {
+        ++b.naks_;
+        return false;
+    }
+    finish(t, refusal == -2 ? USB_ERROR_PIPE : USB_ERROR_IO);
+    return true;
+}
+
 // One token of a bulk transfer; true when it used the slot.
 bool Bus::bulk_token(Board &b, Transfer &t) {
     int ep = t.ep & 0x0F;
     if (t.kind == Transfer::Kind::bulk_out) {
         size_t chunk = std::min<size_t>(PACKET_SIZE, t.length - t.moved);
         int r = b.chip().bulk_out(ep, t.data.data() + t.moved, int(chunk));
-        if (r == -1) {
-            ++b.naks_;
-            return false;
-        }
-        if (r < 0) {
-            finish(t, r == -2 ? USB_ERROR_PIPE : USB_ERROR_IO);
-            return true;
-        }
+        if (r < 0) return token_refused(b, t, r);
         ++b.packets_out_;
         t.moved += chunk;
         if (t.moved >= t.length) finish(t, USB_OK);
@@ -361,14 +365,7 @@ bool Bus::bulk_token(Board &b, Transfer &t) {
     }
     uint8_t buf[PACKET_SIZE];
     int r = b.chip().bulk_in(ep, buf);
-    if (r == -1) {
-        ++b.naks_;
-        return false;
-    }
-    if (r < 0) {
-        finish(t, r == -2 ? USB_ERROR_PIPE : USB_ERROR_IO);
-        return true;
-    }
+    if (r < 0) return token_refused(b, t, r);
     ++b.packets_in_;
     size_t take = std::min<size_t>(size_t(r), t.length - t.moved);
     t.data.insert(t.data.end(), buf, buf + take);

@@ -202,6 +202,7 @@ private:
     void start_control(Board &b, Transfer &t);
     void step_control(Board &b, Transfer &t);
     bool bulk_token(Board &b, Transfer &t);
+    bool token_refused(Board &b, Transfer &t, int refusal);
     void advance(uint64_t ticks);
     void board_changed(Board &b);
     void detach(Board &b);
