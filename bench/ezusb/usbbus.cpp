@@ -143,29 +143,29 @@ void Bus::detach(Board &b) {
     b.chip().set_address(0);
     for (auto &t : pending_)
         if (t->board == b.number_ && !t->finished && !(t->kind == Transfer::Kind::control && t->data_done && t->end))
-            finish(*t, XFER_NO_DEVICE);
+            finish(*t, USB_ERROR_NO_DEVICE);
 }
 
 uint64_t Bus::open(int number, int *error) {
     Board *b = board(number);
     if (!b || !b->present_) {
-        *error = XFER_NOT_FOUND;
+        *error = USB_ERROR_NOT_FOUND;
         return 0;
     }
     if (b->claimed_by_ && session_board(*b->claimed_by_) == b) {
-        *error = XFER_BUSY;
+        *error = USB_ERROR_BUSY;
         return 0;
     }
     uint64_t s = next_session_++;
     sessions_[s] = {number, b->generation_};
     b->claimed_by_ = s;
-    *error = XFER_OK;
+    *error = USB_OK;
     return s;
 }
 
 void Bus::close(uint64_t session) {
     for (auto &t : pending_)
-        if (t->session == session && !t->finished) finish(*t, XFER_CANCELLED);
+        if (t->session == session && !t->finished) finish(*t, USB_ERROR_CANCELLED);
     collect();
     if (Board *b = session_board(session); b && b->claimed_by_ == session) b->claimed_by_.reset();
     sessions_.erase(session);
@@ -194,13 +194,13 @@ void Bus::submit(const TransferPtr &t) {
     Board *b = session_board(t->session);
     if (!b) {
         t->board = -1;
-        finish(*t, XFER_NO_DEVICE);
+        finish(*t, USB_ERROR_NO_DEVICE);
         finished_.push_back(t);
         return;
     }
     t->board = b->number_;
     if (t->kind != Transfer::Kind::control && ((t->ep & 0x0F) == 0 || (t->ep & 0x0F) > 7)) {
-        finish(*t, XFER_NOT_FOUND);
+        finish(*t, USB_ERROR_NOT_FOUND);
         finished_.push_back(t);
         return;
     }
@@ -210,13 +210,13 @@ void Bus::submit(const TransferPtr &t) {
 void Bus::cancel(uint64_t session, uint8_t ep) {
     for (auto &t : pending_)
         if (t->session == session && !t->finished && t->kind != Transfer::Kind::control && t->ep == ep)
-            finish(*t, XFER_CANCELLED);
+            finish(*t, USB_ERROR_CANCELLED);
     collect();
 }
 
 void Bus::drop(const TransferPtr &t) {
     t->owner = nullptr;
-    finish(*t, XFER_CANCELLED);
+    finish(*t, USB_ERROR_CANCELLED);
     collect();
 }
 
@@ -292,7 +292,7 @@ void Bus::start_control(Board &b, Transfer &t) {
     if (answerer(b.chip(), t.setup) == Answerer::core) {
         // The core answers at once; the host sees the result after its round trip.
         CoreAnswer a = core_request(b.chip(), t.setup, t.data);
-        t.result = a.ok ? XFER_OK : XFER_PIPE;
+        t.result = a.ok ? USB_OK : USB_ERROR_PIPE;
         if (t.setup.in()) t.data = std::move(a.data);
         t.moved = a.ok ? (t.setup.in() ? t.data.size() : t.length) : 0;
         t.data_done = true;
@@ -312,7 +312,7 @@ void Bus::step_control(Board &b, Transfer &t) {
     An2131 &chip = b.chip();
     if (chip.ep0_stalled()) {
         t.data_done = true;
-        t.result = XFER_PIPE;
+        t.result = USB_ERROR_PIPE;
         t.end = std::max(now_, t.start + TICKS_PER_MS);
         return;
     }
@@ -335,9 +335,20 @@ void Bus::step_control(Board &b, Transfer &t) {
         }
     }
     if (t.data_done && !chip.handshake_pending()) {
-        t.result = XFER_OK;
+        t.result = USB_OK;
         t.end = std::max(now_, t.start + TICKS_PER_MS);
     }
+}
+
+// The chip refused a bulk token: a NAK (-1) leaves the transfer for a later slot and
+// the slot unused (false); a stall (-2) or another error ends it (true).
+bool Bus::token_refused(Board &b, Transfer &t, int refusal) {
+    if (refusal == -1) {
+        ++b.naks_;
+        return false;
+    }
+    finish(t, refusal == -2 ? USB_ERROR_PIPE : USB_ERROR_IO);
+    return true;
 }
 
 // One token of a bulk transfer; true when it used the slot.
@@ -346,35 +357,21 @@ bool Bus::bulk_token(Board &b, Transfer &t) {
     if (t.kind == Transfer::Kind::bulk_out) {
         size_t chunk = std::min<size_t>(PACKET_SIZE, t.length - t.moved);
         int r = b.chip().bulk_out(ep, t.data.data() + t.moved, int(chunk));
-        if (r == -1) {
-            ++b.naks_;
-            return false;
-        }
-        if (r < 0) {
-            finish(t, r == -2 ? XFER_PIPE : XFER_IO);
-            return true;
-        }
+        if (r < 0) return token_refused(b, t, r);
         ++b.packets_out_;
         t.moved += chunk;
-        if (t.moved >= t.length) finish(t, XFER_OK);
+        if (t.moved >= t.length) finish(t, USB_OK);
         return true;
     }
     uint8_t buf[PACKET_SIZE];
     int r = b.chip().bulk_in(ep, buf);
-    if (r == -1) {
-        ++b.naks_;
-        return false;
-    }
-    if (r < 0) {
-        finish(t, r == -2 ? XFER_PIPE : XFER_IO);
-        return true;
-    }
+    if (r < 0) return token_refused(b, t, r);
     ++b.packets_in_;
     size_t take = std::min<size_t>(size_t(r), t.length - t.moved);
     t.data.insert(t.data.end(), buf, buf + take);
     t.moved += take;
-    if (size_t(r) > take) finish(t, XFER_OVERFLOW);
-    else if (r < PACKET_SIZE || t.moved >= t.length) finish(t, XFER_OK);
+    if (size_t(r) > take) finish(t, USB_ERROR_OVERFLOW);
+    else if (r < PACKET_SIZE || t.moved >= t.length) finish(t, USB_OK);
     return true;
 }
 
@@ -412,7 +409,7 @@ void Bus::step_enumeration(Board &b) {
 }
 
 void Bus::enumeration_done(Board &b, Transfer &t) {
-    bool ok = t.result == XFER_OK;
+    bool ok = t.result == USB_OK;
     auto fail = [&] { b.enum_ = Board::Enum::failed; };
     switch (b.enum_step_) {
     case 0:
@@ -475,7 +472,7 @@ bool Bus::run(unsigned max_slots) {
     // the wait arrives: the IN may come in the same batch of requests, after it.
     for (auto &t : pending_)
         if (!t->finished && t->kind == Transfer::Kind::wait && t->ep && !in_pending(t->session, t->ep))
-            finish(*t, XFER_OK);
+            finish(*t, USB_OK);
     collect();
     for (unsigned i = 0; i < max_slots && busy(); ++i) {
         // Start what waits: control transfers one at a time per board.
@@ -543,10 +540,10 @@ bool Bus::run(unsigned max_slots) {
         advance(step);
         for (auto &t : pending_) {
             if (t->finished) continue;
-            if (t->kind == Transfer::Kind::wait && t->ep && !in_pending(t->session, t->ep)) finish(*t, XFER_OK);
+            if (t->kind == Transfer::Kind::wait && t->ep && !in_pending(t->session, t->ep)) finish(*t, USB_OK);
             else if (t->kind == Transfer::Kind::wait && (!t->ep || t->timeout_ms) && now_ >= t->end)
-                finish(*t, t->ep ? XFER_TIMEOUT : XFER_OK);
-            else if (t->deadline && now_ >= t->deadline && !t->end) finish(*t, XFER_TIMEOUT);
+                finish(*t, t->ep ? USB_ERROR_TIMEOUT : USB_OK);
+            else if (t->deadline && now_ >= t->deadline && !t->end) finish(*t, USB_ERROR_TIMEOUT);
         }
         collect();
     }

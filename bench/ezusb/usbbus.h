@@ -41,6 +41,7 @@
 
 #include "an2131.h"
 #include "target.h"
+#include "usb_result.h"
 #include "usbcore.h"
 
 namespace bench::ezusb {
@@ -50,19 +51,8 @@ constexpr uint64_t TICKS_PER_CYCLE = 19;
 constexpr uint64_t TICKS_PER_SLOT = 6000;
 constexpr int PACKET_SIZE = 64;
 
-// Results of transfers; the same numbers as the hardware seam's UsbError.
-enum TransferResult : int {
-    XFER_OK = 0,
-    XFER_IO = -1,
-    XFER_INVALID = -2,
-    XFER_NO_DEVICE = -4,
-    XFER_NOT_FOUND = -5,
-    XFER_BUSY = -6,
-    XFER_TIMEOUT = -7,
-    XFER_OVERFLOW = -8,
-    XFER_PIPE = -9,
-    XFER_CANCELLED = -10,
-};
+// Transfers end with the results that the bench socket carries to the host.
+using enum benchwire::UsbError;
 
 struct BusSettings {
     // From an attach to the host's bus reset (the hub's debounce).
@@ -83,7 +73,7 @@ struct Transfer {
     uint64_t timeout_ms = 0; // 0: none (a wait for nothing but time ends at once)
     // Filled by the bus.
     size_t moved = 0;
-    int result = XFER_OK;
+    int result = USB_OK;
     bool finished = false;
     void *owner = nullptr; // the server's client that waits for it
     // Bus bookkeeping.
@@ -182,7 +172,7 @@ public:
     bool outside_host(int number) const { return outside_hosted_.count(number) != 0; }
 
     // Opens a present board and claims its interface: a session number, or 0 with
-    // *error set (XFER_NOT_FOUND when absent, XFER_BUSY when claimed).
+    // *error set (USB_ERROR_NOT_FOUND when absent, USB_ERROR_BUSY when claimed).
     uint64_t open(int number, int *error);
     void close(uint64_t session);
     // The board a session belongs to while that board is still the same device.
@@ -212,6 +202,7 @@ private:
     void start_control(Board &b, Transfer &t);
     void step_control(Board &b, Transfer &t);
     bool bulk_token(Board &b, Transfer &t);
+    bool token_refused(Board &b, Transfer &t, int refusal);
     void advance(uint64_t ticks);
     void board_changed(Board &b);
     void detach(Board &b);

@@ -1,6 +1,7 @@
 #include "ppdev_node.h"
 
-#include "port_bench.h"
+#include "bench_socket.h"
+#include "port_client.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +11,6 @@
 #include <mutex>
 #include <set>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <linux/parport.h>
@@ -26,19 +26,6 @@ constexpr uint8_t CONTROL_AFTER_CLAIM = 0x0C;
 // The control lines of the register; bit 5 is the data direction.
 constexpr uint8_t CONTROL_LINES = 0x0F;
 constexpr uint8_t CONTROL_REVERSE = 0x20;
-
-bool send_text(int fd, const std::string &text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
 
 const char *request_name(unsigned long request) {
     switch (request) {
@@ -70,21 +57,10 @@ int parport_index(const char *path) {
 
 std::vector<uint16_t> bench_port_bases(const std::string &socket_path) {
     std::vector<uint16_t> bases;
-    int fd = vokhw::bench_connect(socket_path.c_str());
+    int fd = benchwire::connect_bench(socket_path.c_str());
     if (fd < 0)
         return bases;
-    std::string answer;
-    if (send_text(fd, std::string(benchwire::CTL_PREFIX) + "status --json\n")) {
-        char buf[4096];
-        for (;;) {
-            ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            answer.append(buf, size_t(n));
-        }
-    }
+    std::string answer = benchwire::ask_ctl(fd, "status --json");
     ::close(fd);
     // "ports":[{"base":"0x0378",...},...], read with the layout's white space dropped;
     // the entries hold no nested arrays.
@@ -123,12 +99,12 @@ int Node::claim() {
         errno = EINVAL; // already claimed, as the Linux driver answers
         return -1;
     }
-    int fd = vokhw::bench_connect(socket_.c_str());
+    int fd = benchwire::connect_bench(socket_.c_str());
     if (fd < 0) {
         errno = ENXIO;
         return -1;
     }
-    auto port = std::make_unique<vokhw::BenchPort>(fd);
+    auto port = std::make_unique<benchwire::PortClient>(fd);
     if (!port->open(base_)) {
         // Another client holds the port. Linux would wait for it; a tool run
         // against the bench is better told at once.

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-namespace vokhw {
-class BenchPort;
+namespace benchwire {
+class PortClient;
 }
 
 namespace ppdevshim {
@@ -43,7 +43,7 @@ private:
     std::string socket_;
     int index_;
     uint16_t base_;
-    std::unique_ptr<vokhw::BenchPort> port_;
+    std::unique_ptr<benchwire::PortClient> port_;
     uint8_t control_ = 0;
     int mode_;
     int phase_ = 0;

@@ -7,7 +7,7 @@
 
 #include "ppdev_node.h"
 
-#include "bench_protocol.h"
+#include "bench_wire.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -97,16 +97,19 @@ bool wants_mode(int flags) {
 
 } // namespace
 
+// The mode that follows the flags of open and openat only when they ask for one.
+#define SHIM_MODE_ARGUMENT(flags)                                                                            \
+    mode_t mode = 0;                                                                                         \
+    if (wants_mode(flags)) {                                                                                 \
+        va_list ap;                                                                                          \
+        va_start(ap, flags);                                                                                 \
+        mode = mode_t(va_arg(ap, int));                                                                      \
+        va_end(ap);                                                                                          \
+    }
 // open, openat and their 64-bit names: -2 from *_served means "not ours".
 #define SHIM_OPEN(name)                                                                                      \
     SHIM_EXPORT int name(const char *path, int flags, ...) {                                                 \
-        mode_t mode = 0;                                                                                     \
-        if (wants_mode(flags)) {                                                                             \
-            va_list ap;                                                                                      \
-            va_start(ap, flags);                                                                             \
-            mode = mode_t(va_arg(ap, int));                                                                  \
-            va_end(ap);                                                                                      \
-        }                                                                                                    \
+        SHIM_MODE_ARGUMENT(flags)                                                                            \
         int fd = open_served(path, flags);                                                                   \
         if (fd != -2)                                                                                        \
             return fd;                                                                                       \
@@ -115,13 +118,7 @@ bool wants_mode(int flags) {
     }
 #define SHIM_OPENAT(name)                                                                                    \
     SHIM_EXPORT int name(int dirfd, const char *path, int flags, ...) {                                      \
-        mode_t mode = 0;                                                                                     \
-        if (wants_mode(flags)) {                                                                             \
-            va_list ap;                                                                                      \
-            va_start(ap, flags);                                                                             \
-            mode = mode_t(va_arg(ap, int));                                                                  \
-            va_end(ap);                                                                                      \
-        }                                                                                                    \
+        SHIM_MODE_ARGUMENT(flags)                                                                            \
         int fd = openat_served(path, flags);                                                                 \
         if (fd != -2)                                                                                        \
             return fd;                                                                                       \

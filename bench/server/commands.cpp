@@ -8,14 +8,12 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "bench.h"
-#include "hw/bench_protocol.h"
+#include "bench_socket.h"
 #include "server.h"
 #include "signal_pipe.h"
 #include "vm_run.h"
@@ -191,36 +189,17 @@ int ctl(const std::string &path, const std::vector<std::string> &words) {
         std::fprintf(stderr, "vokbench ctl: a request is one line\n");
         return 2;
     }
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.size() >= sizeof addr.sun_path) {
+    int fd = benchwire::connect_bench(path.c_str());
+    if (fd < 0 && errno == ENAMETOOLONG) {
         std::fprintf(stderr, "vokbench ctl: socket path too long\n");
         return 2;
     }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
+    if (fd < 0) {
         std::fprintf(stderr, "vokbench ctl: cannot reach a bench at %s: %s\n", path.c_str(), std::strerror(errno));
-        if (fd >= 0) ::close(fd);
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
-    std::string line = std::string(benchwire::CTL_PREFIX) + req + "\n";
-    size_t sent = 0;
-    while (sent < line.size()) {
-        ssize_t n = ::send(fd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) break;
-        sent += static_cast<size_t>(n);
-    }
-    std::string answer;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        answer.append(buf, static_cast<size_t>(n));
-    }
+    std::string answer = benchwire::ask_ctl(fd, req);
     ::close(fd);
     if (answer.empty()) {
         std::fprintf(stderr, "vokbench ctl: no answer from %s\n", path.c_str());

@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "hw/bench_protocol.h"
+#include "bench_socket.h"
 
 namespace bench {
 namespace {
@@ -32,12 +32,10 @@ sockaddr_un unix_address(const std::string &path) {
     return addr;
 }
 
-bool answers(const sockaddr_un &addr) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
+bool answers(const std::string &path) {
+    int fd = benchwire::connect_bench(path.c_str());
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
 } // namespace
@@ -47,7 +45,7 @@ int listen_unix(const std::string &path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) throw std::runtime_error(path + " exists and is not a socket");
-        if (answers(addr)) throw std::runtime_error("a bench already serves " + path);
+        if (answers(path)) throw std::runtime_error("a bench already serves " + path);
         ::unlink(path.c_str());
     }
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -103,12 +101,9 @@ void Connection::take_output(std::vector<uint8_t> &out) {
 
 void Connection::port_records(std::vector<uint8_t> &out) {
     size_t n = in_.size() / benchwire::RECORD_SIZE * benchwire::RECORD_SIZE;
-    const uint8_t *r = in_.data();
     Port *p = has_port_ ? bench_.port(base_) : nullptr;
     for (size_t i = 0; i < n; i += benchwire::RECORD_SIZE) {
-        uint8_t op = r[i];
-        uint16_t addr = static_cast<uint16_t>(r[i + 1] | (r[i + 2] << 8));
-        uint8_t value = r[i + 3];
+        auto [op, addr, value] = benchwire::decode_record(&in_[i]);
         switch (op) {
         case benchwire::OP_WRITE:
             if (p) p->write(addr, value);

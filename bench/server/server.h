@@ -1,5 +1,5 @@
 // Serves one bench over a Unix stream socket to several clients at once: port
-// clients speak the binary records of drivers/hw/bench_protocol.h, USB clients its
+// clients speak the binary records of bench_wire.h, USB clients its
 // USB requests, controllers send one "CTL <request>" line and get the answer as text.
 #pragma once
 

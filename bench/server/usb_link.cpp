@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bench.h"
-#include "hw/bench_protocol.h"
+#include "bench_wire.h"
 
 namespace bench {
 
@@ -23,9 +23,8 @@ bool UsbLink::received(const uint8_t *data, size_t size, std::vector<uint8_t> &o
     size_t pos = 0;
     while (in_.size() - pos >= size_t(wire::USB_HEADER_SIZE)) {
         wire::UsbRequest r = wire::decode_request(&in_[pos]);
-        bool has_payload = r.op == wire::USB_CONTROL || (r.op == wire::USB_BULK && !(r.ep & 0x80));
         if (r.length > wire::USB_MAX_PAYLOAD) return false;
-        size_t need = wire::USB_HEADER_SIZE + (has_payload ? r.length : 0);
+        size_t need = wire::USB_HEADER_SIZE + (wire::request_has_payload(r) ? r.length : 0);
         if (in_.size() - pos < need) break;
         if (waiting_) return false; // one request at a time on a connection
         handle(&in_[pos], &in_[pos + wire::USB_HEADER_SIZE], out);
@@ -60,8 +59,8 @@ void UsbLink::handle(const uint8_t *header, const uint8_t *payload, std::vector<
         std::vector<uint8_t> list;
         for (auto &[n, b] : bus.boards()) {
             if (!b->present()) continue;
-            list.insert(list.end(), {uint8_t(n), uint8_t(b->vid()), uint8_t(b->vid() >> 8), uint8_t(b->pid()),
-                                     uint8_t(b->pid() >> 8)});
+            list.resize(list.size() + wire::BOARD_ENTRY_SIZE);
+            wire::encode(wire::BoardEntry{uint8_t(n), b->vid(), b->pid()}, &list[list.size() - wire::BOARD_ENTRY_SIZE]);
         }
         return answer(out, r.op, 0, 0, list.data(), list.size());
     }
@@ -70,20 +69,16 @@ void UsbLink::handle(const uint8_t *header, const uint8_t *payload, std::vector<
         session_ = 0;
         int error = 0;
         uint64_t s = r.arg <= 255 ? bus.open(int(r.arg), &error) : 0;
-        if (!s) return answer(out, r.op, error ? error : ezusb::XFER_NOT_FOUND, 0);
+        if (!s) return answer(out, r.op, error ? error : ezusb::USB_ERROR_NOT_FOUND, 0);
         session_ = s;
         bench_.join_session(s);
         ezusb::Board *b = bus.session_board(s);
-        uint8_t p[8];
-        wire::put32(p, uint32_t(s));
-        p[4] = uint8_t(b->vid());
-        p[5] = uint8_t(b->vid() >> 8);
-        p[6] = uint8_t(b->pid());
-        p[7] = uint8_t(b->pid() >> 8);
+        uint8_t p[wire::OPENED_SIZE];
+        wire::encode(wire::OpenedBoard{uint32_t(s), b->vid(), b->pid()}, p);
         return answer(out, r.op, 0, 0, p, sizeof p);
     }
     case wire::USB_JOIN:
-        if (session_ || !bus.session_board(r.arg)) return answer(out, r.op, ezusb::XFER_NO_DEVICE, 0);
+        if (session_ || !bus.session_board(r.arg)) return answer(out, r.op, ezusb::USB_ERROR_NO_DEVICE, 0);
         session_ = r.arg;
         bench_.join_session(session_);
         return answer(out, r.op, 0, 0);
@@ -98,13 +93,13 @@ void UsbLink::handle(const uint8_t *header, const uint8_t *payload, std::vector<
         return submit(t);
     }
     case wire::USB_CONTROL: {
-        if (r.length < 8) return answer(out, r.op, ezusb::XFER_INVALID, 0);
+        if (r.length < 8) return answer(out, r.op, ezusb::USB_ERROR_INVALID, 0);
         auto t = std::make_shared<Transfer>();
         t->kind = Transfer::Kind::control;
         t->session = session_;
         std::memcpy(t->setup.bytes.data(), payload, 8);
         if (!t->setup.in()) {
-            if (r.length - 8 != t->setup.length()) return answer(out, r.op, ezusb::XFER_INVALID, 0);
+            if (r.length - 8 != t->setup.length()) return answer(out, r.op, ezusb::USB_ERROR_INVALID, 0);
             t->data.assign(payload + 8, payload + r.length);
         }
         t->timeout_ms = r.timeout_ms;
@@ -127,13 +122,13 @@ void UsbLink::handle(const uint8_t *header, const uint8_t *payload, std::vector<
         return answer(out, r.op, 0, 0);
     case wire::USB_CLEAR_HALT: {
         ezusb::Board *b = bus.session_board(session_);
-        if (!b) return answer(out, r.op, ezusb::XFER_NO_DEVICE, 0);
+        if (!b) return answer(out, r.op, ezusb::USB_ERROR_NO_DEVICE, 0);
         b->chip().clear_stall(r.ep & 0x0F, r.ep & 0x80);
         return answer(out, r.op, 0, 0);
     }
     case wire::USB_CONFIG: {
         ezusb::Board *b = bus.session_board(session_);
-        if (!b) return answer(out, r.op, ezusb::XFER_NO_DEVICE, 0);
+        if (!b) return answer(out, r.op, ezusb::USB_ERROR_NO_DEVICE, 0);
         const auto &c = b->config_descriptor();
         return answer(out, r.op, 0, uint32_t(c.size()), c.data(), c.size());
     }

@@ -1,5 +1,5 @@
 // One USB client connection of the bench server: takes the USB requests of
-// drivers/hw/bench_protocol.h, hands transfers to the bench's bus and encodes the
+// bench_wire.h, hands transfers to the bench's bus and encodes the
 // answers. A transfer's answer may come later, when the bus completes it while
 // serving someone else; the server collects it with take_output().
 #pragma once

@@ -45,13 +45,13 @@ std::vector<uint8_t> data_moved_in(bool in, const Transfer &t) {
 
 int redir_status(int result) {
     switch (result) {
-    case ezusb::XFER_OK: return usb_redir_success;
-    case ezusb::XFER_CANCELLED: return usb_redir_cancelled;
-    case ezusb::XFER_PIPE: return usb_redir_stall;
-    case ezusb::XFER_TIMEOUT: return usb_redir_timeout;
-    case ezusb::XFER_OVERFLOW: return usb_redir_babble;
-    case ezusb::XFER_INVALID:
-    case ezusb::XFER_NOT_FOUND: return usb_redir_inval;
+    case ezusb::USB_OK: return usb_redir_success;
+    case ezusb::USB_ERROR_CANCELLED: return usb_redir_cancelled;
+    case ezusb::USB_ERROR_PIPE: return usb_redir_stall;
+    case ezusb::USB_ERROR_TIMEOUT: return usb_redir_timeout;
+    case ezusb::USB_ERROR_OVERFLOW: return usb_redir_babble;
+    case ezusb::USB_ERROR_INVALID:
+    case ezusb::USB_ERROR_NOT_FOUND: return usb_redir_inval;
     default: return usb_redir_ioerror;
     }
 }
@@ -163,14 +163,19 @@ TransferPtr RedirDevice::control_transfer(uint8_t type, uint8_t request, uint16_
     return t;
 }
 
-void RedirDevice::set_configuration_cb(void *priv, uint64_t id, usb_redir_set_configuration_header *h) {
-    RedirDevice *d = self(priv);
+void RedirDevice::queue_setting(uint64_t id, Pending::Kind kind, uint8_t iface, uint8_t value) {
     Pending p;
     p.id = id;
-    p.kind = Pending::Kind::set_config;
-    p.value = h->configuration;
-    p.transfer = d->control_transfer(0x00, SET_CONFIGURATION, h->configuration, 0, 0);
-    d->pending_.push_back(std::move(p));
+    p.kind = kind;
+    p.iface = iface;
+    p.value = value;
+    p.transfer = kind == Pending::Kind::set_config ? control_transfer(0x00, SET_CONFIGURATION, value, 0, 0)
+                                                   : control_transfer(0x01, SET_INTERFACE, value, iface, 0);
+    pending_.push_back(std::move(p));
+}
+
+void RedirDevice::set_configuration_cb(void *priv, uint64_t id, usb_redir_set_configuration_header *h) {
+    self(priv)->queue_setting(id, Pending::Kind::set_config, 0, h->configuration);
 }
 
 void RedirDevice::get_configuration_cb(void *priv, uint64_t id) {
@@ -180,14 +185,7 @@ void RedirDevice::get_configuration_cb(void *priv, uint64_t id) {
 }
 
 void RedirDevice::set_alt_setting_cb(void *priv, uint64_t id, usb_redir_set_alt_setting_header *h) {
-    RedirDevice *d = self(priv);
-    Pending p;
-    p.id = id;
-    p.kind = Pending::Kind::set_alt;
-    p.iface = h->interface;
-    p.value = h->alt;
-    p.transfer = d->control_transfer(0x01, SET_INTERFACE, h->alt, h->interface, 0);
-    d->pending_.push_back(std::move(p));
+    self(priv)->queue_setting(id, Pending::Kind::set_alt, h->interface, h->alt);
 }
 
 void RedirDevice::get_alt_setting_cb(void *priv, uint64_t id, usb_redir_get_alt_setting_header *h) {
@@ -246,7 +244,7 @@ void RedirDevice::cancel_cb(void *priv, uint64_t id) {
     Transfer &t = *it->transfer;
     if (!it->submitted) {
         t.finished = true;
-        t.result = ezusb::XFER_CANCELLED;
+        t.result = ezusb::USB_ERROR_CANCELLED;
     } else if (!t.finished && it->kind == Pending::Kind::bulk) {
         d->bus_.cancel(d->session_, it->ep); // only this one is on the bus for its endpoint
     }
@@ -305,7 +303,7 @@ void RedirDevice::drop_everything(int status) {
         if (!p.transfer->finished) {
             if (p.submitted) bus_.drop(p.transfer);
             p.transfer->finished = true;
-            p.transfer->result = status == usb_redir_cancelled ? ezusb::XFER_CANCELLED : ezusb::XFER_NO_DEVICE;
+            p.transfer->result = status == usb_redir_cancelled ? ezusb::USB_ERROR_CANCELLED : ezusb::USB_ERROR_NO_DEVICE;
             p.transfer->moved = 0;
         }
         complete(p);
@@ -335,7 +333,7 @@ void RedirDevice::start_descriptor_read() {
 void RedirDevice::descriptor_read_done(const Transfer &t) {
     ezusb::Board *b = bus_.session_board(session_);
     if (!b) return;
-    if (t.result != ezusb::XFER_OK) {
+    if (t.result != ezusb::USB_OK) {
         // A device that cannot give its descriptors is not announced: the host
         // would see nothing on a real port either.
         reading_.reset();
@@ -443,7 +441,7 @@ void RedirDevice::start_queued() {
         }
         if (state_ != State::connected) {
             t.finished = true;
-            t.result = ezusb::XFER_NO_DEVICE;
+            t.result = ezusb::USB_ERROR_NO_DEVICE;
             continue;
         }
         if (control ? control_busy : std::count(busy_eps.begin(), busy_eps.end(), p.ep) != 0) continue;
@@ -467,7 +465,7 @@ void RedirDevice::finish_done() {
 
 void RedirDevice::note_string(const Transfer &t) {
     int index = t.setup.value() & 0xFF;
-    if (index == 0 || t.result != ezusb::XFER_OK || t.data.size() < 2 || t.data[1] != DESC_STRING) return;
+    if (index == 0 || t.result != ezusb::USB_OK || t.data.size() < 2 || t.data[1] != DESC_STRING) return;
     strings_[index] = string_text(t.data);
     // Listed as the bench lists them: string 1 upwards, up to the first gap.
     std::vector<std::string> list;
@@ -505,7 +503,7 @@ void RedirDevice::complete(Pending &p) {
         return;
     }
     case Pending::Kind::set_config: {
-        if (t.result == ezusb::XFER_OK) {
+        if (t.result == ezusb::USB_OK) {
             configuration_ = p.value;
             alt_.clear();
         }
@@ -515,7 +513,7 @@ void RedirDevice::complete(Pending &p) {
         return;
     }
     case Pending::Kind::set_alt: {
-        if (t.result == ezusb::XFER_OK) alt_[p.iface] = p.value;
+        if (t.result == ezusb::USB_OK) alt_[p.iface] = p.value;
         usb_redir_alt_setting_status_header h{status, p.iface, alt_[p.iface]};
         usbredirparser_send_alt_setting_status(parser_, p.id, &h);
         if (state_ == State::connected) send_interface_and_ep_info();

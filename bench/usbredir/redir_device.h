@@ -92,6 +92,8 @@ private:
     void note_string(const ezusb::Transfer &t);
     ezusb::TransferPtr control_transfer(uint8_t type, uint8_t request, uint16_t value, uint16_t index,
                                         uint16_t length);
+    // SET_CONFIGURATION or SET_INTERFACE, queued behind what the host sent before.
+    void queue_setting(uint64_t id, Pending::Kind kind, uint8_t iface, uint8_t value);
 
     ezusb::Bus &bus_;
     int board_;

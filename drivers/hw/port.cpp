@@ -3,12 +3,29 @@
 
 #include <cstdlib>
 
-#include "bench_protocol.h"
-#include "port_bench.h"
+#include "bench_socket.h"
+#include "port_client.h"
 
 namespace vokhw {
 
 namespace {
+
+// The bench's port records, over the bench socket.
+class BenchPort : public PortBackend {
+public:
+    explicit BenchPort(int fd) : client_(fd) {}
+    bool open(uint16_t base) { return client_.open(base); }
+    PortKind kind() const override { return PortKind::bench; }
+    void write(uint16_t addr, uint8_t value) override { client_.write(addr, value); }
+    uint8_t read(uint16_t addr) override { return client_.read(addr); }
+    bool release() override {
+        client_.release();
+        return true;
+    }
+
+private:
+    benchwire::PortClient client_;
+};
 
 struct HeldPort {
     std::unique_ptr<PortBackend> backend;
@@ -31,7 +48,7 @@ bool in_range(uint16_t addr) {
 } // namespace
 
 std::unique_ptr<PortBackend> open_bench_port(const char *socket_path, uint16_t base) {
-    int fd = bench_connect(socket_path);
+    int fd = benchwire::connect_bench(socket_path);
     if (fd < 0)
         return nullptr;
     auto port = std::make_unique<BenchPort>(fd);

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "bench_protocol.h"
+#include "bench_wire.h"
 #include "usb_backends.h"
 
 namespace vokhw {

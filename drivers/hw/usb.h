@@ -19,23 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "usb_result.h"
+
 namespace vokhw {
 
 // Results of the USB operations: 0 or a count on success, one of these (negative)
 // on failure.
-enum UsbError : int {
-    USB_OK = 0,
-    USB_ERROR_IO = -1,        // a transfer or bus error not listed below
-    USB_ERROR_INVALID = -2,   // an argument the operation cannot take
-    USB_ERROR_ACCESS = -3,    // the operating system refused access to the device
-    USB_ERROR_NO_DEVICE = -4, // the board has gone (unplugged, or renumerating)
-    USB_ERROR_NOT_FOUND = -5, // no such board or endpoint
-    USB_ERROR_BUSY = -6,      // the interface is claimed by another handle
-    USB_ERROR_TIMEOUT = -7,
-    USB_ERROR_OVERFLOW = -8,  // the device sent more than the buffer holds
-    USB_ERROR_PIPE = -9,      // the endpoint stalled (for endpoint 0: request refused)
-    USB_ERROR_CANCELLED = -10,
-};
+using benchwire::UsbError;
+using enum benchwire::UsbError;
 
 // A short English text for a result ("timeout", "stall", ...).
 const char *usb_error_text(int code);

@@ -1,17 +1,13 @@
-// Bench backend of the USB seam: the USB requests of bench_protocol.h over Unix
+// Bench backend of the USB seam: the USB requests of bench_wire.h over Unix
 // stream sockets to the vokbench server.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <string_view>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include "bench_protocol.h"
+#include "bench_socket.h"
 #include "usb_backends.h"
 
 namespace vokhw {
@@ -23,63 +19,19 @@ void copy_bytes(void *dst, const void *src, size_t n) {
     if (n) std::memcpy(dst, src, n);
 }
 
+using benchwire::read_answer;
+using benchwire::send_request;
 using benchwire::UsbAnswer;
 using benchwire::UsbRequest;
 
+// A connection to the bench that has said it carries USB requests; -1 on failure.
 int connect_usb(const char *path) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (!path || std::strlen(path) >= sizeof addr.sun_path) return -1;
-    std::strcpy(addr.sun_path, path);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    int rc;
-    do rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
-    while (rc < 0 && errno == EINTR);
-    size_t hello = std::strlen(benchwire::USB_HELLO);
-    if (rc < 0 || ::send(fd, benchwire::USB_HELLO, hello, MSG_NOSIGNAL) != ssize_t(hello)) {
+    int fd = benchwire::connect_bench(path);
+    if (fd >= 0 && !benchwire::send_all(fd, benchwire::USB_HELLO, std::strlen(benchwire::USB_HELLO))) {
         ::close(fd);
         return -1;
     }
     return fd;
-}
-
-bool send_all(int fd, const uint8_t *p, size_t n) {
-    while (n > 0) {
-        ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return false;
-        p += k;
-        n -= size_t(k);
-    }
-    return true;
-}
-
-bool recv_all(int fd, uint8_t *p, size_t n) {
-    while (n > 0) {
-        ssize_t k = ::recv(fd, p, n, 0);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return false;
-        p += k;
-        n -= size_t(k);
-    }
-    return true;
-}
-
-bool send_request(int fd, const UsbRequest &r, const uint8_t *payload) {
-    uint8_t h[benchwire::USB_HEADER_SIZE];
-    benchwire::encode(r, h);
-    return send_all(fd, h, sizeof h) && (r.length == 0 || !payload || send_all(fd, payload, r.length));
-}
-
-// Reads one answer; payload gets its bytes (at most `room` are kept in dest when given).
-bool read_answer(int fd, UsbAnswer &a, std::vector<uint8_t> &payload) {
-    uint8_t h[benchwire::USB_HEADER_SIZE];
-    if (!recv_all(fd, h, sizeof h)) return false;
-    a = benchwire::decode_answer(h);
-    if (a.length > benchwire::USB_MAX_PAYLOAD) return false;
-    payload.resize(a.length);
-    return a.length == 0 || recv_all(fd, payload.data(), a.length);
 }
 
 // One request on a fresh connection; false when the bench cannot be reached.
@@ -195,22 +147,11 @@ public:
     }
 
     bool await_in(uint8_t endpoint, unsigned timeout_ms) override {
-        UsbRequest r;
-        r.op = benchwire::USB_WAIT;
-        r.ep = endpoint;
-        r.arg = timeout_ms;
-        UsbAnswer a;
-        std::vector<uint8_t> back;
-        return exchange(r, nullptr, a, back) == USB_OK && a.result == USB_OK;
+        return request(benchwire::USB_WAIT, endpoint, timeout_ms) == USB_OK;
     }
 
     void cancel(uint8_t endpoint) override {
-        UsbRequest r;
-        r.op = benchwire::USB_CANCEL;
-        r.ep = endpoint;
-        UsbAnswer a;
-        std::vector<uint8_t> back;
-        exchange(r, nullptr, a, back);
+        request(benchwire::USB_CANCEL, endpoint);
     }
 
     int config_descriptor(std::vector<uint8_t> &out) override {
@@ -222,13 +163,7 @@ public:
     }
 
     int clear_halt(uint8_t endpoint) override {
-        UsbRequest r;
-        r.op = benchwire::USB_CLEAR_HALT;
-        r.ep = endpoint;
-        UsbAnswer a;
-        std::vector<uint8_t> back;
-        int rc = exchange(r, nullptr, a, back);
-        return rc < 0 ? rc : a.result;
+        return request(benchwire::USB_CLEAR_HALT, endpoint);
     }
 
 private:
@@ -261,6 +196,18 @@ private:
     void give_back(int fd) {
         std::lock_guard<std::mutex> lock(mutex_);
         free_.push_back(fd);
+    }
+
+    // A request without payload whose answer is only its result.
+    int request(uint8_t op, uint8_t endpoint, uint32_t arg = 0) {
+        UsbRequest r;
+        r.op = op;
+        r.ep = endpoint;
+        r.arg = arg;
+        UsbAnswer a;
+        std::vector<uint8_t> back;
+        int rc = exchange(r, nullptr, a, back);
+        return rc < 0 ? rc : a.result;
     }
 
     // Sends a request and waits for its answer; posted (when given) is called once
@@ -300,9 +247,10 @@ std::vector<UsbBoardInfo> bench_list_boards(const char *socket_path) {
     std::vector<uint8_t> p;
     std::vector<UsbBoardInfo> boards;
     if (!one_shot(socket_path, r, a, p)) return boards;
-    for (size_t i = 0; i + 5 <= p.size(); i += 5)
-        boards.push_back({p[i], uint16_t(p[i + 1] | p[i + 2] << 8), uint16_t(p[i + 3] | p[i + 4] << 8),
-                          "bench board " + std::to_string(p[i]), bench_place(p[i])});
+    for (size_t i = 0; i + benchwire::BOARD_ENTRY_SIZE <= p.size(); i += benchwire::BOARD_ENTRY_SIZE) {
+        benchwire::BoardEntry b = benchwire::decode_board(&p[i]);
+        boards.push_back({b.number, b.vid, b.pid, "bench board " + std::to_string(b.number), bench_place(b.number)});
+    }
     return boards;
 }
 
@@ -333,14 +281,14 @@ std::unique_ptr<UsbHandle> bench_open(const char *socket_path, int number, std::
     r.arg = uint32_t(number);
     UsbAnswer a;
     std::vector<uint8_t> p;
-    if (!send_request(fd, r, nullptr) || !read_answer(fd, a, p) || a.result < 0 || p.size() < 8) {
+    if (!send_request(fd, r, nullptr) || !read_answer(fd, a, p) || a.result < 0 || p.size() < size_t(benchwire::OPENED_SIZE)) {
         ::close(fd);
         if (a.result == USB_ERROR_BUSY) *reason = "bench board " + std::to_string(number) + " is in use";
         else *reason = "no bench board " + std::to_string(number);
         return nullptr;
     }
-    UsbId id{uint16_t(p[4] | p[5] << 8), uint16_t(p[6] | p[7] << 8)};
-    return std::make_unique<BenchUsbHandle>(socket_path, fd, number, benchwire::get32(p.data()), id);
+    benchwire::OpenedBoard opened = benchwire::decode_opened(p.data());
+    return std::make_unique<BenchUsbHandle>(socket_path, fd, number, opened.session, UsbId{opened.vid, opened.pid});
 }
 
 bool bench_wait_ms(const char *socket_path, unsigned ms) {

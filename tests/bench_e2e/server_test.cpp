@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench.h"
-#include "hw/bench_protocol.h"
+#include "bench_wire.h"
 #include "server.h"
 #include "support/files.h"
 

@@ -71,13 +71,13 @@ protected:
         std::vector<uint8_t> image = fw_image(name);
         ASSERT_EQ(image.size(), 4096u);
         uint64_t s = open();
-        ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {1}))->result, XFER_OK);
+        ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {1}))->result, USB_OK);
         for (size_t at = 0; at < image.size(); at += 1023) {
             size_t n = std::min<size_t>(1023, image.size() - at);
             std::vector<uint8_t> piece(image.begin() + long(at), image.begin() + long(at + n));
-            ASSERT_EQ(run(control(s, 0x40, 0xA0, uint16_t(at), uint16_t(n), piece))->result, XFER_OK);
+            ASSERT_EQ(run(control(s, 0x40, 0xA0, uint16_t(at), uint16_t(n), piece))->result, USB_OK);
         }
-        ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {0}))->result, XFER_OK);
+        ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {0}))->result, USB_OK);
         bus.close(s);
         for (int i = 0; i < 100 && !board->present(); ++i) wait_ms(50);
         ASSERT_TRUE(board->present());
@@ -98,14 +98,14 @@ TEST_F(BusTest, BareBoardIsTheDefaultDevice) {
         std::vector<uint8_t> out;
         int result;
     } cases[] = {
-        {"string descriptor", 0x80, 6, 0x0300, 255, {}, XFER_PIPE},
-        {"device descriptor", 0x80, 6, 0x0100, 18, {}, XFER_OK},
-        {"0xA0 read of the last RAM byte", 0xC0, 0xA0, 0x1B3F, 1, {}, XFER_OK},
-        {"0xA0 write on into the buffers' alias", 0x40, 0xA0, 0x1B3F, 2, {1, 2}, XFER_OK},
-        {"0xA0 write past the buffers' alias", 0x40, 0xA0, 0x1F3F, 2, {1, 2}, XFER_PIPE},
-        {"0xA0 write of a register other than CPUCS", 0x40, 0xA0, 0x7FD6, 1, {0}, XFER_PIPE},
-        {"0xA0 write of CPUCS", 0x40, 0xA0, 0x7F92, 1, {1}, XFER_OK},
-        {"vendor request the core does not know", 0x40, 0xA3, 0, 0, {}, XFER_TIMEOUT},
+        {"string descriptor", 0x80, 6, 0x0300, 255, {}, USB_ERROR_PIPE},
+        {"device descriptor", 0x80, 6, 0x0100, 18, {}, USB_OK},
+        {"0xA0 read of the last RAM byte", 0xC0, 0xA0, 0x1B3F, 1, {}, USB_OK},
+        {"0xA0 write on into the buffers' alias", 0x40, 0xA0, 0x1B3F, 2, {1, 2}, USB_OK},
+        {"0xA0 write past the buffers' alias", 0x40, 0xA0, 0x1F3F, 2, {1, 2}, USB_ERROR_PIPE},
+        {"0xA0 write of a register other than CPUCS", 0x40, 0xA0, 0x7FD6, 1, {0}, USB_ERROR_PIPE},
+        {"0xA0 write of CPUCS", 0x40, 0xA0, 0x7F92, 1, {1}, USB_OK},
+        {"vendor request the core does not know", 0x40, 0xA3, 0, 0, {}, USB_ERROR_TIMEOUT},
     };
     for (auto &c : cases) {
         auto t = run(control(s, c.type, c.request, c.value, c.length, c.out));
@@ -124,11 +124,11 @@ TEST_F(BusTest, DownloadedFirmwareRenumeratesAndAnswersWithItsOwnDescriptors) {
     uint64_t s = open();
     int error = 0;
     EXPECT_EQ(bus.open(0, &error), 0u);
-    EXPECT_EQ(error, XFER_BUSY); // the interface is claimed once
+    EXPECT_EQ(error, USB_ERROR_BUSY); // the interface is claimed once
     auto t = run(control(s, 0x80, 6, 0x0302, 255));
-    ASSERT_EQ(t->result, XFER_OK);
+    ASSERT_EQ(t->result, USB_OK);
     EXPECT_EQ(t->data.size(), 10u);
-    EXPECT_EQ(run(control(s, 0x80, 6, 0x0305, 255))->result, XFER_PIPE); // the firmware stalls it
+    EXPECT_EQ(run(control(s, 0x80, 6, 0x0305, 255))->result, USB_ERROR_PIPE); // the firmware stalls it
 }
 
 TEST_F(BusTest, InPostedAheadMovesNoTimeUntilTheHostWaitsForItWhileAPlainInRunsTheClock) {
@@ -149,9 +149,9 @@ TEST_F(BusTest, InPostedAheadMovesNoTimeUntilTheHostWaitsForItWhileAPlainInRunsT
     wait->session = s;
     wait->ep = 0x82;
     wait->owner = this;
-    EXPECT_EQ(run(wait)->result, XFER_OK);
+    EXPECT_EQ(run(wait)->result, USB_OK);
     ASSERT_TRUE(in->finished);
-    EXPECT_EQ(in->result, XFER_OK);
+    EXPECT_EQ(in->result, USB_OK);
     EXPECT_EQ(in->data, data);
     EXPECT_LT(board->bulk_us(), 1000u); // the answer's time, not the pause before the wait
 
@@ -165,14 +165,14 @@ TEST_F(BusTest, InPostedAheadMovesNoTimeUntilTheHostWaitsForItWhileAPlainInRunsT
     bus.submit(in2);
     while (!wait2->finished && bus.run(1000)) {
     }
-    EXPECT_EQ(wait2->result, XFER_OK);
+    EXPECT_EQ(wait2->result, USB_OK);
     EXPECT_TRUE(in2->finished);
     EXPECT_EQ(in2->data, data);
 
     // An IN the host blocks on, posted after its OUT, needs no wait.
     run(bulk(s, 0x02, data));
     auto plain = run(bulk(s, 0x82, {}, 64));
-    EXPECT_EQ(plain->result, XFER_OK);
+    EXPECT_EQ(plain->result, USB_OK);
     EXPECT_EQ(plain->data, data);
 }
 
@@ -182,7 +182,7 @@ TEST_F(BusTest, BulkOutCeilingIs1216BytesPerMillisecond) {
     board->reset_counts();
     const size_t bytes = 1216 * 20;
     auto t = run(bulk(s, 0x04, std::vector<uint8_t>(bytes, 0x5A)));
-    ASSERT_EQ(t->result, XFER_OK);
+    ASSERT_EQ(t->result, USB_OK);
     EXPECT_EQ(board->packets_out(), bytes / 64);
     EXPECT_EQ(board->naks(), 0u);
     EXPECT_EQ(board->bulk_us(), 20000u) << "naks " << board->naks();
@@ -205,12 +205,12 @@ TEST_F(BusTest, UlinkRunsOpenUlinkAndScansTheIdcodesOfItsOwnChain) {
     EXPECT_EQ(ulink.vid(), 0xC251); // the EEPROM's IDs, on the bare chip
     EXPECT_EQ(ulink.pid(), 0x2710);
     uint64_t s = open(1);
-    ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {1}))->result, XFER_OK);
+    ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {1}))->result, USB_OK);
     for (size_t at = 0; at < image.size(); at += 64) {
         std::vector<uint8_t> piece(image.begin() + long(at), image.begin() + long(std::min(at + 64, image.size())));
-        ASSERT_EQ(run(control(s, 0x40, 0xA0, uint16_t(at), uint16_t(piece.size()), piece))->result, XFER_OK) << at;
+        ASSERT_EQ(run(control(s, 0x40, 0xA0, uint16_t(at), uint16_t(piece.size()), piece))->result, USB_OK) << at;
     }
-    ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {0}))->result, XFER_OK);
+    ASSERT_EQ(run(control(s, 0x40, 0xA0, 0x7F92, 1, {0}))->result, USB_OK);
     bus.close(s);
     for (int i = 0; i < 100 && !(ulink.present() && ulink.chip().usbcs() & USBCS_RENUM); ++i) wait_ms(50);
     ASSERT_TRUE(ulink.present());
@@ -219,16 +219,16 @@ TEST_F(BusTest, UlinkRunsOpenUlinkAndScansTheIdcodesOfItsOwnChain) {
 
     s = open(1);
     // The firmware arms EP2 OUT when the host selects the interface's setting.
-    ASSERT_EQ(run(control(s, 0x01, 0x0B, 0, 0))->result, XFER_OK);
+    ASSERT_EQ(run(control(s, 0x01, 0x0B, 0, 0))->result, USB_OK);
     // Five TMS highs to Test-Logic-Reset (IDCODE in every DR), then a scan of 64
     // bits that enters Shift-DR with TMS 0,1,0,0.
     auto out = bulk(s, 0x02, {0x20, 5, 0x1F, 0x00, 8, 8, 0x40, 0x02, 0x00});
     out->timeout_ms = 1000;
-    ASSERT_EQ(run(out)->result, XFER_OK);
+    ASSERT_EQ(run(out)->result, USB_OK);
     auto in = bulk(s, 0x82, {}, 64);
     in->timeout_ms = 1000;
     run(in);
-    ASSERT_EQ(in->result, XFER_OK);
+    ASSERT_EQ(in->result, USB_OK);
     ASSERT_EQ(in->data.size(), 8u);
     auto word = [&](size_t at) {
         return uint32_t(in->data[at] | in->data[at + 1] << 8 | in->data[at + 2] << 16 | in->data[at + 3] << 24);
@@ -244,7 +244,7 @@ TEST_F(BusTest, UnplugEndsPendingTransfersAndPlugBringsBackABareChip) {
     bus.submit(in);
     bus.unplug(0);
     EXPECT_TRUE(in->finished);
-    EXPECT_EQ(in->result, XFER_NO_DEVICE);
+    EXPECT_EQ(in->result, USB_ERROR_NO_DEVICE);
     EXPECT_FALSE(board->attached());
     bus.plug(0);
     wait_ms(200);

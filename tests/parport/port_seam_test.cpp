@@ -1,5 +1,5 @@
-// The port seam itself: batching of the bench backend, the held port, and the
-// search for the ppdev device.
+// The port seam itself: batching of the bench's port client, the held port, and
+// the search for the ppdev device.
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -11,8 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include "bench_socket.h"
 #include "port.h"
-#include "port_bench.h"
+#include "port_client.h"
 #include "support/files.h"
 #include "test_bench.h"
 
@@ -20,8 +21,8 @@ namespace {
 
 using vokhw::PortKind;
 
-std::unique_ptr<vokhw::BenchPort> connect(TestBench &bench, uint16_t base) {
-    auto port = std::make_unique<vokhw::BenchPort>(vokhw::bench_connect(bench.socket_path().c_str()));
+std::unique_ptr<benchwire::PortClient> connect(TestBench &bench, uint16_t base) {
+    auto port = std::make_unique<benchwire::PortClient>(benchwire::connect_bench(bench.socket_path().c_str()));
     if (!port->open(base))
         return nullptr;
     return port;
@@ -30,7 +31,7 @@ std::unique_ptr<vokhw::BenchPort> connect(TestBench &bench, uint16_t base) {
 // Waits a little so that anything sent has surely reached the server.
 void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
 
-TEST(BenchPort, WritesWaitForTheNextRead) {
+TEST(PortClient, WritesWaitForTheNextRead) {
     TestBench bench;
     bench.add_port(0x378);
     auto port = connect(bench, 0x378);
@@ -50,17 +51,17 @@ TEST(BenchPort, WritesWaitForTheNextRead) {
     EXPECT_EQ(bench.records(), want);
 }
 
-TEST(BenchPort, AFullBatchIsSentAndOrderIsKept) {
+TEST(PortClient, AFullBatchIsSentAndOrderIsKept) {
     TestBench bench;
     bench.add_port(0x278);
     auto port = connect(bench, 0x278);
     ASSERT_NE(port, nullptr);
-    const int n = 3 * vokhw::BenchPort::BATCH_RECORDS + 17;
+    const int n = 3 * benchwire::PortClient::BATCH_RECORDS + 17;
     for (int i = 0; i < n; ++i)
         port->write(0x278, static_cast<uint8_t>(i * 7));
     settle();
     // Three full batches have gone out without waiting for a read.
-    EXPECT_EQ(bench.record_count(), 1u + 3 * vokhw::BenchPort::BATCH_RECORDS);
+    EXPECT_EQ(bench.record_count(), 1u + 3 * benchwire::PortClient::BATCH_RECORDS);
     port->read(0x279);
     auto log = bench.records();
     ASSERT_EQ(log.size(), static_cast<size_t>(n + 2));
@@ -69,29 +70,29 @@ TEST(BenchPort, AFullBatchIsSentAndOrderIsKept) {
     EXPECT_EQ(log.back().op, 'R');
 }
 
-TEST(BenchPort, ReleaseSendsPendingWritesFirst) {
+TEST(PortClient, ReleaseSendsPendingWritesFirst) {
     TestBench bench;
     bench.add_port(0x378);
     auto port = connect(bench, 0x378);
     ASSERT_NE(port, nullptr);
     port->write(0x378, 0xAA);
     port->write(0x378, 0x55);
-    EXPECT_TRUE(port->release());
+    port->release();
     EXPECT_TRUE(bench.wait_disconnected());
     std::vector<PortRecord> want = {
         {'O', 0x378, 0}, {'W', 0x378, 0xAA}, {'W', 0x378, 0x55}, {'X', 0x378, 0}};
     EXPECT_EQ(bench.records(), want);
 }
 
-TEST(BenchPort, NoPortAtTheBaseRefusesTheOpen) {
+TEST(PortClient, NoPortAtTheBaseRefusesTheOpen) {
     TestBench bench;
     EXPECT_EQ(connect(bench, 0x378), nullptr);
-    EXPECT_EQ(vokhw::bench_connect("/nonexistent/folder/bench.sock"), -1);
+    EXPECT_EQ(benchwire::connect_bench("/nonexistent/folder/bench.sock"), -1);
     std::string too_long(200, 'x');
-    EXPECT_EQ(vokhw::bench_connect(too_long.c_str()), -1);
+    EXPECT_EQ(benchwire::connect_bench(too_long.c_str()), -1);
 }
 
-TEST(BenchPort, LostBenchReadsZeroAndDoesNotKillTheProcess) {
+TEST(PortClient, LostBenchReadsZeroAndDoesNotKillTheProcess) {
     TestBench bench;
     bench.add_port(0x378);
     bench.set_responder([](uint16_t, uint8_t, uint8_t) -> uint8_t { return 0xFF; });
@@ -107,7 +108,7 @@ TEST(BenchPort, LostBenchReadsZeroAndDoesNotKillTheProcess) {
     EXPECT_EQ(port->read(0x379), 0);
     EXPECT_TRUE(port->broken());
     EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("Lost the connection to the bench (VOKBENCH): ", 0), 0u);
-    EXPECT_TRUE(port->release());
+    port->release();
 }
 
 class HeldPort : public ::testing::Test {

@@ -10,7 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "bench_protocol.h"
+#include "bench_wire.h"
 
 std::string to_string(const PortRecord &r) {
     char text[32];

@@ -1,5 +1,5 @@
 // A small bench server for the port tests: speaks the port records of
-// bench_protocol.h on a Unix socket in a private temporary folder, records every
+// bench_wire.h on a Unix socket in a private temporary folder, records every
 // record it receives and answers reads from a queue of scripted values or, when the
 // queue is empty, from a responder that sees the last data and control values.
 #pragma once

@@ -17,7 +17,7 @@
 #include "bench.h"
 #include "bench_config.h"
 #include "fuzz_support.h"
-#include "hw/bench_protocol.h"
+#include "bench_wire.h"
 #include "server.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Wire format between the hardware seam's bench backend and the vokbench server,
+// Wire format between the hardware seam's bench backends and the vokbench server,
 // over a Unix stream socket.
 //
 // A connection opens with one text line naming its kind:
@@ -19,7 +19,7 @@
 //   op u8, ep u8, 2 bytes zero, arg u32, timeout_ms u32, length u32
 // Every request gets one answer, a 16-byte header and its payload:
 //   op u8 (the request's), 3 bytes zero, result i32, count u32, length u32
-// result is 0 or a negative UsbError code (drivers/hw/usb.h); count is the bytes
+// result is 0 or a negative UsbError code (usb_result.h); count is the bytes
 // transferred. One connection carries one request at a time; a client that needs
 // two at once (a bulk IN pending while it writes) opens a second connection and
 // joins it to its session.
@@ -45,6 +45,8 @@
 
 #include <cstdint>
 
+#include "usb_result.h"
+
 namespace benchwire {
 
 constexpr char PORT_HELLO[] = "PORT\n";
@@ -64,6 +66,14 @@ constexpr uint32_t USB_BULK_AHEAD = 1;
 constexpr int USB_HEADER_SIZE = 16;
 // Longest payload of one request or answer.
 constexpr uint32_t USB_MAX_PAYLOAD = 1u << 20;
+// Bit 7 of an endpoint address: IN (device to host).
+constexpr uint8_t ENDPOINT_IN = 0x80;
+
+struct PortRecord {
+    uint8_t op = 0;
+    uint16_t addr = 0;
+    uint8_t value = 0;
+};
 
 struct UsbRequest {
     uint8_t op = 0;
@@ -80,15 +90,42 @@ struct UsbAnswer {
     uint32_t length = 0;
 };
 
-inline void put32(uint8_t *p, uint32_t v) {
+// One entry of the board list.
+struct BoardEntry {
+    uint8_t number = 0;
+    uint16_t vid = 0, pid = 0;
+};
+constexpr int BOARD_ENTRY_SIZE = 5;
+
+// The payload of an open's answer.
+struct OpenedBoard {
+    uint32_t session = 0;
+    uint16_t vid = 0, pid = 0;
+};
+constexpr int OPENED_SIZE = 8;
+
+// Whether a request's header is followed by `length` bytes of payload.
+inline bool request_has_payload(const UsbRequest &r) {
+    return r.op == USB_CONTROL || (r.op == USB_BULK && !(r.ep & ENDPOINT_IN));
+}
+
+inline void put16(uint8_t *p, uint16_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
 }
-inline uint32_t get32(const uint8_t *p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+inline uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
+inline void put32(uint8_t *p, uint32_t v) {
+    put16(p, uint16_t(v));
+    put16(p + 2, uint16_t(v >> 16));
 }
+inline uint32_t get32(const uint8_t *p) { return uint32_t(get16(p)) | uint32_t(get16(p + 2)) << 16; }
+
+inline void encode(const PortRecord &r, uint8_t *p) {
+    p[0] = r.op;
+    put16(p + 1, r.addr);
+    p[3] = r.value;
+}
+inline PortRecord decode_record(const uint8_t *p) { return {p[0], get16(p + 1), p[3]}; }
 
 inline void encode(const UsbRequest &r, uint8_t *h) {
     h[0] = r.op;
@@ -111,6 +148,20 @@ inline void encode(const UsbAnswer &a, uint8_t *h) {
 inline UsbAnswer decode_answer(const uint8_t *h) {
     return {h[0], int32_t(get32(h + 4)), get32(h + 8), get32(h + 12)};
 }
+
+inline void encode(const BoardEntry &b, uint8_t *p) {
+    p[0] = b.number;
+    put16(p + 1, b.vid);
+    put16(p + 3, b.pid);
+}
+inline BoardEntry decode_board(const uint8_t *p) { return {p[0], get16(p + 1), get16(p + 3)}; }
+
+inline void encode(const OpenedBoard &o, uint8_t *p) {
+    put32(p, o.session);
+    put16(p + 4, o.vid);
+    put16(p + 6, o.pid);
+}
+inline OpenedBoard decode_opened(const uint8_t *p) { return {get32(p), get16(p + 4), get16(p + 6)}; }
 
 // The environment variable that names the bench socket.
 constexpr char ENV_SOCKET[] = "VOKBENCH";

@@ -1,36 +1,36 @@
-// Bench backend of the port seam: port records of bench_protocol.h over a Unix
-// stream socket to the vokbench server.
+// A client of the bench's port records: one port of the bench, held over a
+// connected socket, its registers written and read one byte at a time.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-#include "bench_protocol.h"
-#include "port.h"
+#include "bench_wire.h"
 
-namespace vokhw {
+namespace benchwire {
 
-class BenchPort : public PortBackend {
+class PortClient {
 public:
     // Records held back before they are sent: writes need no answer, so they go out
     // in batches, at the latest before the next read, at release or when this is full.
     static constexpr size_t BATCH_RECORDS = 1024;
 
     // Takes over a connected socket on which the hello line has not been sent yet.
-    explicit BenchPort(int fd);
-    ~BenchPort() override;
-    BenchPort(const BenchPort &) = delete;
-    BenchPort &operator=(const BenchPort &) = delete;
+    explicit PortClient(int fd);
+    ~PortClient();
+    PortClient(const PortClient &) = delete;
+    PortClient &operator=(const PortClient &) = delete;
 
     // Sends the hello line and opens the port at base: true when the bench has a
     // port there.
     bool open(uint16_t base);
 
-    PortKind kind() const override { return PortKind::bench; }
-    void write(uint16_t addr, uint8_t value) override;
-    uint8_t read(uint16_t addr) override;
-    bool release() override;
+    // Once the connection is lost, reads give 0 and writes go nowhere.
+    void write(uint16_t addr, uint8_t value);
+    uint8_t read(uint16_t addr);
+    // Sends what is held back, gives the port back and closes the connection.
+    void release();
 
     bool broken() const { return fd_ < 0; }
 
@@ -39,14 +39,12 @@ private:
     bool flush();
     bool answer(uint8_t *byte);
     void lost(const char *why);
+    void close();
 
     int fd_;
     uint16_t base_ = 0;
-    std::array<uint8_t, BATCH_RECORDS * benchwire::RECORD_SIZE> batch_{};
+    std::array<uint8_t, BATCH_RECORDS * RECORD_SIZE> batch_{};
     size_t used_ = 0;
 };
 
-// Connects to the bench socket at path; -1 on failure.
-int bench_connect(const char *path);
-
-} // namespace vokhw
+} // namespace benchwire
