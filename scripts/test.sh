@@ -21,7 +21,8 @@ scripts/build.sh build-asan -DVOK_SANITIZE=address,undefined -DCMAKE_BUILD_TYPE=
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -E '^demo_build$' -LE '^(vm|package)$'
 
-# The threaded EZ-USB access layer under ThreadSanitizer (only its own tests).
+# The threaded EZ-USB access layer under ThreadSanitizer: its own tests, and the two
+# drivers that run it over the stand-in USB seam.
 cmake -S . -B build-tsan -DVOK_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build-tsan -j "$jobs" --target vok_usb_access_tests
-ctest --test-dir build-tsan -R '^vok_usb\.AccessLayer' --output-on-failure -j "$jobs"
+cmake --build build-tsan -j "$jobs" --target vok_usb_access_tests vok_usb_unit_tests vok_usb2_unit_tests
+ctest --test-dir build-tsan -R '^vok_usb\.(AccessLayer|VokUsbWire)|^vok_usb2\.VokUsb2\.' --output-on-failure -j "$jobs"
