@@ -12,17 +12,8 @@ seconds=${1:-60}
 [ $# -gt 0 ] && shift
 jobs=${FUZZ_JOBS:-1}
 
-scripts/setup.sh
-missing=()
-command -v clang++ >/dev/null 2>&1 || missing+=(clang)
-dpkg -s libclang-rt-14-dev >/dev/null 2>&1 || missing+=(libclang-rt-14-dev)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+# clang with libFuzzer and its sanitizer runtimes, on top of the build's packages.
+scripts/setup.sh clang libclang-rt-14-dev
 
 if [ $# -gt 0 ]; then
   names=("$@")
