@@ -9,9 +9,14 @@ namespace vokhw {
 
 namespace {
 
+// The chip's registers by name; CPUCS bit 0 holds the 8051 in reset.
+namespace reg {
+#define AN2131_XREG(name, addr) constexpr uint16_t name = addr;
+#include "an2131_registers.def"
+} // namespace reg
+
 constexpr uint8_t VENDOR_OUT = 0x40;
 constexpr uint8_t FIRMWARE_LOAD = 0xA0; // the chip's own request: write internal RAM
-constexpr uint16_t CPUCS = 0x7F92;      // bit 0 holds the 8051 in reset
 constexpr uint8_t GET_DESCRIPTOR = 6;
 constexpr uint8_t STRING_DESCRIPTOR = 3;
 constexpr uint8_t INTERFACE_DESCRIPTOR = 4;
@@ -94,7 +99,7 @@ int UsbBoardLoader::write_ram(UsbHandle &h, uint16_t address, const uint8_t *dat
 
 bool UsbBoardLoader::halt(UsbHandle &h) {
     const uint8_t hold = 1;
-    int rc = write_ram(h, CPUCS, &hold, 1);
+    int rc = write_ram(h, reg::CPUCS, &hold, 1);
     if (rc == 1) return true;
     reason_ = "the 8051 of " + board_name(h.number()) + " cannot be halted: " + usb_error_text(rc);
     std::fputs("i8051 halt err.\n", stdout);
@@ -120,7 +125,7 @@ bool UsbBoardLoader::download(UsbHandle &h, const uint8_t *image, int length) {
 
 bool UsbBoardLoader::run(UsbHandle &h) {
     const uint8_t release = 0;
-    int rc = write_ram(h, CPUCS, &release, 1);
+    int rc = write_ram(h, reg::CPUCS, &release, 1);
     if (rc == 1 || rc == USB_ERROR_NO_DEVICE || rc == USB_ERROR_IO || rc == USB_ERROR_PIPE) return true;
     reason_ = "the 8051 of " + board_name(h.number()) + " cannot be started: " + usb_error_text(rc);
     std::fputs("i8051 run err.\n", stdout);

@@ -13,38 +13,13 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/driver_library.h"
 #include "support/served_bench.h"
 #include "vokcable.h"
 
 namespace {
 
 using namespace testsupport;
-
-struct Driver {
-    void *handle = nullptr;
-    vok_init_fn jtag_init = nullptr, ss_init = nullptr;
-    vok_power_fn jtag_power = nullptr;
-    vok_shift_fn jtag_txrx = nullptr;
-    vok_end_fn jtag_end = nullptr;
-    vok_tx_fn ss_tx = nullptr;
-    vok_program_fn ss_program = nullptr;
-    vok_done_fn ss_done = nullptr;
-
-    explicit Driver(const std::string &name) {
-        handle = ::dlopen(bin(name + ".so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) return;
-        jtag_init = reinterpret_cast<vok_init_fn>(::dlsym(handle, "jtag_init"));
-        ss_init = reinterpret_cast<vok_init_fn>(::dlsym(handle, "ss_init"));
-        jtag_power = reinterpret_cast<vok_power_fn>(::dlsym(handle, "jtag_power"));
-        jtag_txrx = reinterpret_cast<vok_shift_fn>(::dlsym(handle, "jtag_txrx"));
-        jtag_end = reinterpret_cast<vok_end_fn>(::dlsym(handle, "jtag_end"));
-        ss_tx = reinterpret_cast<vok_tx_fn>(::dlsym(handle, "ss_tx"));
-        ss_program = reinterpret_cast<vok_program_fn>(::dlsym(handle, "ss_program"));
-        ss_done = reinterpret_cast<vok_done_fn>(::dlsym(handle, "ss_done"));
-    }
-    bool ok() const { return handle && jtag_init && ss_init && jtag_power && jtag_txrx && jtag_end && ss_tx &&
-                             ss_program && ss_done; }
-};
 
 // Runs body in a child process, so that every test loads the drivers afresh and a
 // stuck driver cannot hang the test; returns what body reported.
@@ -96,7 +71,7 @@ std::string r(int addr) {
 
 // Test-Logic-Reset, then Run-Test/Idle, Select-DR, Capture-DR, Shift-DR: the
 // IDCODE register is ready to shift out.
-void walk_to_shift_dr(const Driver &d) {
+void walk_to_shift_dr(const DriverLibrary &d) {
     d.jtag_txrx(nullptr, nullptr, 5, 1, 1);
     d.jtag_txrx(nullptr, nullptr, 1, 0, 0);
     d.jtag_txrx(nullptr, nullptr, 1, 1, 1);
@@ -111,8 +86,8 @@ TEST_F(DriverOnBench, XilinxCableSequencesAtThePort) {
     serve({"--chain", "2s15", "--port", "0x378:xilinx"});
     ASSERT_EQ(ctl("trace 378 on").status, 0);
     std::string report = in_child(socket, [] {
-        Driver d("vok_xpar");
-        if (!d.ok()) return std::string("cannot load vok_xpar: ") + ::dlerror();
+        DriverLibrary d(bin("vok_xpar.so"));
+        if (!d.complete()) return std::string("cannot load vok_xpar: ") + ::dlerror();
         char name[128] = "";
         int rc = d.jtag_init(0, 0, name);
         const uint8_t a5 = 0xA5;
@@ -154,8 +129,8 @@ TEST_F(DriverOnBench, AlteraCableSequencesAtThePort) {
     serve({"--chain", "2s15", "--port", "0x378:altera"});
     ASSERT_EQ(ctl("trace 378 on").status, 0);
     std::string report = in_child(socket, [] {
-        Driver d("vok_apar");
-        if (!d.ok()) return std::string("cannot load vok_apar: ") + ::dlerror();
+        DriverLibrary d(bin("vok_apar.so"));
+        if (!d.complete()) return std::string("cannot load vok_apar: ") + ::dlerror();
         char name[128] = "";
         int rc = d.jtag_init(0, 0, name);
         int power = d.jtag_power();
@@ -194,8 +169,8 @@ TEST_F(DriverOnBench, ProgramClearsThroughTheXilinxCableButNotThroughTheAlteraAd
     ASSERT_TRUE(device().configured);
 
     std::string report = in_child(socket, [] {
-        Driver d("vok_apar");
-        if (!d.ok()) return std::string("cannot load vok_apar");
+        DriverLibrary d(bin("vok_apar.so"));
+        if (!d.complete()) return std::string("cannot load vok_apar");
         int rc = d.ss_init(0x378, 0, nullptr);
         d.ss_program(0);
         d.ss_program(1);
@@ -208,8 +183,8 @@ TEST_F(DriverOnBench, ProgramClearsThroughTheXilinxCableButNotThroughTheAlteraAd
     EXPECT_EQ(s.digest, bit.digest);
 
     report = in_child(socket, [] {
-        Driver d("vok_xpar");
-        if (!d.ok()) return std::string("cannot load vok_xpar");
+        DriverLibrary d(bin("vok_xpar.so"));
+        if (!d.complete()) return std::string("cannot load vok_xpar");
         int rc = d.ss_init(0x278, 0, nullptr);
         d.ss_program(0);
         int done = d.ss_done();

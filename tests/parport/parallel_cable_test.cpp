@@ -12,11 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include "support/driver_library.h"
 #include "test_bench.h"
 #include "vokcable.h"
 
 namespace {
 
+using testsupport::DriverLibrary;
 using Strings = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
 
@@ -125,32 +127,21 @@ protected:
         bench_->add_port(0x278);
         bench_->set_responder(c.powered_cable);
         ::setenv("VOKBENCH", bench_->socket_path().c_str(), 1);
-        std::string path = std::string(VOK_BIN_DIR) + "/" + c.library + ".so";
-        handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle_, nullptr) << ::dlerror();
-        jtag_init = sym<vok_init_fn>("jtag_init");
-        jtag_power = sym<vok_power_fn>("jtag_power");
-        jtag_txrx = sym<vok_shift_fn>("jtag_txrx");
-        jtag_end = sym<vok_end_fn>("jtag_end");
-        jtag_version = sym<vok_version_fn>("jtag_version");
-        ss_init = sym<vok_init_fn>("ss_init");
-        ss_power = sym<vok_power_fn>("ss_power");
-        ss_tx = sym<vok_tx_fn>("ss_tx");
-        ss_program = sym<vok_program_fn>("ss_program");
-        ss_done = sym<vok_done_fn>("ss_done");
-        ss_end = sym<vok_end_fn>("ss_end");
-        ss_version = sym<vok_version_fn>("ss_version");
+        lib_ = std::make_unique<DriverLibrary>(std::string(VOK_BIN_DIR) + "/" + c.library + ".so");
+        ASSERT_NE(lib_->handle, nullptr) << ::dlerror();
+        EXPECT_EQ(lib_->missing(), nullptr);
     }
 
     void TearDown() override {
-        if (handle_ != nullptr)
-            ::dlclose(handle_);
+        if (lib_)
+            lib_->close();
         ::unsetenv("VOKBENCH");
         bench_.reset();
     }
 
+    // A symbol beyond the entry points, e.g. the port-access service's.
     template <class F> F sym(const char *name) {
-        void *p = ::dlsym(handle_, name);
+        void *p = ::dlsym(lib_->handle, name);
         EXPECT_NE(p, nullptr) << name;
         return reinterpret_cast<F>(p);
     }
@@ -158,25 +149,13 @@ protected:
     // Opens the cable and forgets the records of the open; the DONE read (a read and
     // nothing else) makes sure that the writes of the open have all arrived.
     void open_cable() {
-        ASSERT_EQ(jtag_init(0, 0, nullptr), VOK_INIT_READY);
-        ss_done();
+        ASSERT_EQ(lib_->jtag_init(0, 0, nullptr), VOK_INIT_READY);
+        lib_->ss_done();
         bench_->clear();
     }
 
     std::unique_ptr<TestBench> bench_;
-    void *handle_ = nullptr;
-    vok_init_fn jtag_init = nullptr;
-    vok_power_fn jtag_power = nullptr;
-    vok_shift_fn jtag_txrx = nullptr;
-    vok_end_fn jtag_end = nullptr;
-    vok_version_fn jtag_version = nullptr;
-    vok_init_fn ss_init = nullptr;
-    vok_power_fn ss_power = nullptr;
-    vok_tx_fn ss_tx = nullptr;
-    vok_program_fn ss_program = nullptr;
-    vok_done_fn ss_done = nullptr;
-    vok_end_fn ss_end = nullptr;
-    vok_version_fn ss_version = nullptr;
+    std::unique_ptr<DriverLibrary> lib_;
 };
 
 class ParallelCable : public CableDriver, public ::testing::WithParamInterface<CableCase> {
@@ -190,20 +169,20 @@ protected:
 TEST_P(ParallelCable, OpenProbesTheDetectLoopAndNamesTheCable) {
     char name[128];
     std::memset(name, 'x', sizeof name);
-    EXPECT_EQ(jtag_init(0, 0, name), VOK_INIT_READY);
+    EXPECT_EQ(lib_->jtag_init(0, 0, name), VOK_INIT_READY);
     EXPECT_EQ(name, name_of("JTAG", "0378"));
-    ss_done();
+    lib_->ss_done();
     EXPECT_EQ(lines(bench_->records()), GetParam().open_records);
-    EXPECT_EQ(jtag_end(), 0);
+    EXPECT_EQ(lib_->jtag_end(), 0);
 
     // Another base moves every register; a null name buffer is left alone.
     bench_->clear();
-    EXPECT_EQ(ss_init(0x278, 0, name), VOK_INIT_READY);
+    EXPECT_EQ(lib_->ss_init(0x278, 0, name), VOK_INIT_READY);
     EXPECT_EQ(name, name_of("CCLK", "0278"));
-    EXPECT_EQ(jtag_end(), 0);
+    EXPECT_EQ(lib_->jtag_end(), 0);
     for (const auto &r : bench_->records())
         EXPECT_TRUE(r.addr >= 0x278 && r.addr <= 0x27A) << to_string(r);
-    EXPECT_EQ(ss_init(0, 0, nullptr), VOK_INIT_READY);
+    EXPECT_EQ(lib_->ss_init(0, 0, nullptr), VOK_INIT_READY);
 }
 
 TEST_P(ParallelCable, ProbeStopsAtTheFirstWrongReadWithNoProbe) {
@@ -212,9 +191,9 @@ TEST_P(ParallelCable, ProbeStopsAtTheFirstWrongReadWithNoProbe) {
         bench_->clear();
         bench_->script_reads(f.reads);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(jtag_init(0x378, 0, nullptr), VOK_INIT_NO_PROBE);
+        EXPECT_EQ(lib_->jtag_init(0x378, 0, nullptr), VOK_INIT_NO_PROBE);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "No Probe\n");
-        EXPECT_EQ(jtag_end(), 0); // sends what is pending and releases
+        EXPECT_EQ(lib_->jtag_end(), 0); // sends what is pending and releases
         auto log = bench_->records();
         EXPECT_EQ(count_op(log, 'R'), f.read_count);
         EXPECT_EQ(writes_to(log, 0x378), f.writes);
@@ -225,14 +204,14 @@ TEST_P(ParallelCable, ProbeStopsAtTheFirstWrongReadWithNoProbe) {
 TEST_P(ParallelCable, NoPortAccessSaysSoAndTouchesNoRegister) {
     char name[128] = "";
     testing::internal::CaptureStdout();
-    EXPECT_EQ(jtag_init(0x3BC, 0, name), VOK_INIT_NO_PROBE);
-    EXPECT_EQ(ss_init(0x3BC, 0, name), VOK_INIT_NO_PROBE);
+    EXPECT_EQ(lib_->jtag_init(0x3BC, 0, name), VOK_INIT_NO_PROBE);
+    EXPECT_EQ(lib_->ss_init(0x3BC, 0, name), VOK_INIT_NO_PROBE);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Can't access GIVEIO system\nCan't access GIVEIO system\n");
     EXPECT_EQ(name, name_of("CCLK", "03BC"));
-    EXPECT_EQ(jtag_power(), 0);
-    ss_tx(reinterpret_cast<const uint8_t *>("\xFF"), 1);
-    EXPECT_EQ(jtag_end(), 0);
+    EXPECT_EQ(lib_->jtag_power(), 0);
+    lib_->ss_tx(reinterpret_cast<const uint8_t *>("\xFF"), 1);
+    EXPECT_EQ(lib_->jtag_end(), 0);
     for (const auto &r : bench_->records())
         EXPECT_EQ(r.op, 'O') << to_string(r);
 }
@@ -243,10 +222,10 @@ TEST_P(ParallelCable, PowerSenseOfBothModes) {
         SCOPED_TRACE(testing::PrintToString(c.records));
         bench_->clear();
         bench_->script_reads(c.reads);
-        EXPECT_EQ(jtag_power(), c.powered);
+        EXPECT_EQ(lib_->jtag_power(), c.powered);
         EXPECT_EQ(lines(bench_->records()), c.records);
         bench_->script_reads(c.reads);
-        EXPECT_EQ(ss_power(), c.powered);
+        EXPECT_EQ(lib_->ss_power(), c.powered);
     }
 }
 
@@ -255,7 +234,7 @@ TEST_P(ParallelCable, TwelveBitShiftWithTdo) {
     const uint8_t tdi[2] = {0xA5, 0x9F}; // 1010 0101 1001 (low nibble of 0x9F unused)
     bench_->script_reads(GetParam().tdo_reads);
     uint8_t tdo[3] = {0xFF, 0xFF, 0xEE};
-    EXPECT_EQ(jtag_txrx(tdi, tdo, 12, 0, 1), 0);
+    EXPECT_EQ(lib_->jtag_txrx(tdi, tdo, 12, 0, 1), 0);
     EXPECT_EQ(tdo[0], 0xA3);
     EXPECT_EQ(tdo[1], 0x0D); // spare high bits cleared
     EXPECT_EQ(tdo[2], 0xEE); // beyond (12 + 7) / 8 bytes: untouched
@@ -270,16 +249,16 @@ TEST_P(ParallelCable, TwelveBitShiftWithTdo) {
 TEST_P(ParallelCable, NullBuffersAndShortShifts) {
     open_cable();
     // Null TDI sends zeros, null TDO reads nothing; TMS on all but the last bit.
-    EXPECT_EQ(jtag_txrx(nullptr, nullptr, 3, 1, 0), 0);
+    EXPECT_EQ(lib_->jtag_txrx(nullptr, nullptr, 3, 1, 0), 0);
     // A single bit takes the last-bit TMS.
     const uint8_t one = 0x80;
-    EXPECT_EQ(jtag_txrx(&one, nullptr, 1, 0, 1), 0);
+    EXPECT_EQ(lib_->jtag_txrx(&one, nullptr, 1, 0, 1), 0);
     // No bits, or fewer: nothing clocked, nothing cleared.
     uint8_t tdo[2] = {0x5A, 0x5A};
-    EXPECT_EQ(jtag_txrx(&one, tdo, 0, 1, 1), 0);
-    EXPECT_EQ(jtag_txrx(&one, tdo, -5, 1, 1), 0);
+    EXPECT_EQ(lib_->jtag_txrx(&one, tdo, 0, 1, 1), 0);
+    EXPECT_EQ(lib_->jtag_txrx(&one, tdo, -5, 1, 1), 0);
     EXPECT_EQ(tdo[0], 0x5A);
-    EXPECT_EQ(jtag_end(), 0);
+    EXPECT_EQ(lib_->jtag_end(), 0);
     auto log = bench_->records();
     EXPECT_EQ(writes_to(log, 0x378), GetParam().short_shift_writes);
     EXPECT_EQ(count_op(log, 'R'), 0);
@@ -289,13 +268,13 @@ TEST_P(ParallelCable, NullBuffersAndShortShifts) {
 TEST_P(ParallelCable, SlaveSerialProgramBytesAndDone) {
     open_cable();
     const uint8_t a5 = 0xA5;
-    EXPECT_EQ(ss_program(0), 0); // one complete pulse whatever the level
-    EXPECT_EQ(ss_program(7), 0);
-    EXPECT_EQ(ss_tx(&a5, 1), 0);
-    EXPECT_EQ(ss_tx(nullptr, 3), 0);
+    EXPECT_EQ(lib_->ss_program(0), 0); // one complete pulse whatever the level
+    EXPECT_EQ(lib_->ss_program(7), 0);
+    EXPECT_EQ(lib_->ss_tx(&a5, 1), 0);
+    EXPECT_EQ(lib_->ss_tx(nullptr, 3), 0);
     bench_->script_reads({0x10, 0xEF});
-    EXPECT_EQ(ss_done(), 1);
-    EXPECT_EQ(ss_done(), 0);
+    EXPECT_EQ(lib_->ss_done(), 1);
+    EXPECT_EQ(lib_->ss_done(), 0);
     Bytes want = {0x10, 0x10, 0x14, 0x10, 0x10, 0x14, 0x15, 0x17, 0x14, 0x16, 0x15,
                   0x17, 0x14, 0x16, 0x14, 0x16, 0x15, 0x17, 0x14, 0x16, 0x15, 0x17};
     auto log = bench_->records();
@@ -306,28 +285,27 @@ TEST_P(ParallelCable, SlaveSerialProgramBytesAndDone) {
 TEST_P(ParallelCable, CloseSendsPendingWritesAndGivesThePortBack) {
     open_cable();
     const uint8_t data[2] = {0x00, 0xFF};
-    ss_tx(data, 2);
-    EXPECT_EQ(ss_end(), 0);
+    lib_->ss_tx(data, 2);
+    EXPECT_EQ(lib_->ss_end(), 0);
     EXPECT_TRUE(bench_->wait_disconnected());
     auto log = bench_->records();
     ASSERT_EQ(log.size(), 33u);
     EXPECT_EQ(to_string(log.back()), "X 0378 00");
 
-    ASSERT_EQ(jtag_init(0, 0, nullptr), VOK_INIT_READY);
+    ASSERT_EQ(lib_->jtag_init(0, 0, nullptr), VOK_INIT_READY);
     EXPECT_EQ(bench_->connections(), 2);
-    EXPECT_EQ(jtag_end(), 0);
+    EXPECT_EQ(lib_->jtag_end(), 0);
     EXPECT_TRUE(bench_->wait_disconnected());
-    EXPECT_EQ(jtag_version(), 0x10000u);
-    EXPECT_EQ(ss_version(), 0x10000u);
-    EXPECT_EQ(dlsym(handle_, "giveio_start") != nullptr, GetParam().exports_giveio);
+    EXPECT_EQ(lib_->jtag_version(), 0x10000u);
+    EXPECT_EQ(lib_->ss_version(), 0x10000u);
+    EXPECT_EQ(dlsym(lib_->handle, "giveio_start") != nullptr, GetParam().exports_giveio);
 }
 
 TEST_P(ParallelCable, UnloadingWithThePortStillHeldSendsPendingWrites) {
     open_cable();
     const uint8_t data = 0x0F;
-    ss_tx(&data, 1);
-    ASSERT_EQ(::dlclose(handle_), 0);
-    handle_ = nullptr;
+    lib_->ss_tx(&data, 1);
+    ASSERT_EQ(lib_->close(), 0);
     EXPECT_TRUE(bench_->wait_disconnected());
     auto log = bench_->records();
     ASSERT_EQ(log.size(), 17u);
@@ -347,7 +325,7 @@ protected:
 };
 
 TEST_F(Xpar, AccessLevelsAreGivenBackOnlyOnce) {
-    ASSERT_EQ(jtag_init(0, 0, nullptr), VOK_INIT_READY);
+    ASSERT_EQ(lib_->jtag_init(0, 0, nullptr), VOK_INIT_READY);
     auto giveio_start = sym<int32_t (*)()>("giveio_start");
     auto giveio_stop = sym<int32_t (*)(int32_t)>("giveio_stop");
     // A port service already running is level 2; asking again for the same base keeps it.
@@ -357,7 +335,7 @@ TEST_F(Xpar, AccessLevelsAreGivenBackOnlyOnce) {
     EXPECT_EQ(giveio_stop(3), 0); // names no access that is held: nothing undone
     EXPECT_EQ(bench_->connections(), 1);
     EXPECT_FALSE(bench_->wait_disconnected(50));
-    EXPECT_EQ(jtag_end(), 0);
+    EXPECT_EQ(lib_->jtag_end(), 0);
     EXPECT_TRUE(bench_->wait_disconnected());
     EXPECT_EQ(giveio_stop(2), 0);
 }
@@ -366,7 +344,7 @@ TEST_F(Xpar, ExportsTheServiceNames) {
     EXPECT_STREQ(sym<const char *>("giveio_dname"), "\\\\.\\giveio");
     EXPECT_STREQ(sym<const char *>("giveio_fname"), "giveio.sys");
     EXPECT_STREQ(sym<const char *>("giveio_sname"), "giveio");
-    EXPECT_EQ(dlsym(handle_, "jtag_xfer"), nullptr);
+    EXPECT_EQ(dlsym(lib_->handle, "jtag_xfer"), nullptr);
 }
 
 } // namespace

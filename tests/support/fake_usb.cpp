@@ -7,7 +7,10 @@ namespace {
 
 Board *current = new Board;
 
-constexpr uint16_t CPUCS = 0x7F92;
+namespace reg {
+#define AN2131_XREG(name, addr) constexpr uint16_t name = addr;
+#include "an2131_registers.def"
+} // namespace reg
 
 Bytes config_descriptor(const Bytes &endpoints) {
     Bytes d = {9, 2, 0, 0, 1, 1, 0, 0xA0, 250, 9, 4, 0, 0, uint8_t(endpoints.size()), 0xFF, 0, 0, 0};
@@ -40,7 +43,7 @@ public:
         b.log.push_back({Transfer::CONTROL, type, request, value, index, 0, in ? Bytes(length) : Bytes(data, data + length)});
         if (type == 0x80 && request == 6 && (value >> 8) == 3) return string(b, value & 0xFF, data, length);
         if (type != 0x40 || request != 0xA0) return vokhw::USB_ERROR_PIPE;
-        if (value != CPUCS) {
+        if (value != reg::CPUCS) {
             if (b.refuse_download) return vokhw::USB_ERROR_PIPE;
             b.downloaded = true;
             return length;

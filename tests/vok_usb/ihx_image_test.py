@@ -2,23 +2,18 @@
 records, the LJMP at byte 0, the generated C source) and the assembler equates
 made from a protocol header. Usage: ihx_image_test.py PATH/ihx_image.py
 (protocol_equates.py is taken from the same folder)."""
-import importlib.util
+import importlib
 import os
 import sys
 import tempfile
 import unittest
 
-
-def load(name, path):
-    spec = importlib.util.spec_from_file_location(name, path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
+# Both tools are imported from the folder of the image tool named on the command line.
 tool_path = sys.argv.pop(1)
-ihx_image = load("ihx_image", tool_path)
-protocol_equates = load("protocol_equates", os.path.join(os.path.dirname(tool_path), "protocol_equates.py"))
+sys.dont_write_bytecode = True  # no cache folder in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(tool_path)))
+ihx_image = importlib.import_module("ihx_image")
+protocol_equates = importlib.import_module("protocol_equates")
 
 
 def record(address, data, kind=0):
